@@ -1,0 +1,25 @@
+// Builds Python objects from a parsed TOML document.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "py.hpp"
+#include "toml/toml.hpp"
+
+namespace vexil {
+
+// A failed read: the message and, usually, the byte offset in the UTF-8
+// input it belongs to.
+struct ReadFailure {
+    std::string message;
+    std::optional<std::size_t> position;
+};
+
+// Builds the root dict of `document`. String values whose text equals
+// `none_value` become None. Returns a new reference or the first failure,
+// with no Python exception left pending.
+Result<PyRef, ReadFailure> build_document(const toml::Document& document, NoneValue none_value);
+
+}  // namespace vexil

@@ -1,0 +1,30 @@
+// The module surface shared with the other source files: the exception
+// classes and the rule by which a module error becomes a raised exception.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "de.hpp"
+#include "py.hpp"
+
+namespace vexil {
+
+// The cached exception classes (borrowed; created on first use). nullptr
+// with a Python error set if a class cannot be created.
+PyObject* parsing_error_class();
+PyObject* serialization_error_class();
+
+// The class for internal failures: derived directly from BaseException, so
+// that a defect is not mistaken for bad input by `except Exception`.
+PyObject* internal_error_class();
+void raise_internal_error(const char* text);
+
+// Raises `cls` with `message` as its single argument.
+void raise_module_error(PyObject* cls, std::string_view message);
+
+// The TomlParsingError message for a read failure: its text, plus
+// " at line L column C" when it has a position in `input` (UTF-8).
+std::string parsing_error(ReadFailure failure, std::string_view input);
+
+}  // namespace vexil

@@ -1,0 +1,14 @@
+// Writes Python objects as TOML text.
+#pragma once
+
+#include <string>
+
+#include "py.hpp"
+
+namespace vexil {
+
+// The TOML text of `obj` (compact, or with multi-line arrays when `pretty`),
+// or the message of the first failure. Leaves no Python exception pending.
+Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bool pretty);
+
+}  // namespace vexil
