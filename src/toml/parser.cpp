@@ -1399,7 +1399,7 @@ bool Parser::parse_number(Node& out) {
         char kind = p[1];
         unsigned shift = kind == 'x' ? 4 : kind == 'o' ? 3 : 1;
         const char* name = kind == 'x' ? "hexadecimal integer" : kind == 'o' ? "octal integer" : "binary integer";
-        if (sign) return fail(start, std::string("a ") + name + " cannot have a sign");
+        if (sign) return fail(start, std::string(kind == 'o' ? "an " : "a ") + name + " cannot have a sign");
         p += 2;
         auto digit = [kind](char c) -> int {
             if (kind == 'x') return hex_value(c);
