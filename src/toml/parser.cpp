@@ -68,10 +68,12 @@ inline std::uint64_t load_tail(const char* p, std::size_t n) noexcept {
 
 }  // namespace
 
-// Hash for table keys: 8 bytes at a time, multiply-fold mixing.
-inline std::uint32_t hash_key(const char* p, std::size_t n) noexcept {
+// Hash for table keys: 8 bytes at a time, multiply-fold mixing. The seed
+// differs between parses (see Parser::Parser), so a document cannot be
+// crafted to make every key collide.
+std::uint32_t hash_key(std::uint32_t seed, const char* p, std::size_t n) noexcept {
     constexpr std::uint64_t k1 = 0x9E3779B97F4A7C15ull, k2 = 0xC2B2AE3D27D4EB4Full;
-    std::uint64_t h = k2 ^ (n * k1);
+    std::uint64_t h = (k2 ^ (n * k1)) + (static_cast<std::uint64_t>(seed) << 32 | seed);
     while (n >= 8) {
         std::uint64_t w;
         std::memcpy(&w, p, 8);
@@ -98,7 +100,7 @@ std::size_t find_key(const TableData* t, std::string_view key) noexcept {
         }
         return kNotFound;
     }
-    std::uint32_t h = hash_key(key.data(), key.size());
+    std::uint32_t h = hash_key(t->seed, key.data(), key.size());
     std::size_t slot = h & t->index_mask;
     while (true) {
         std::uint32_t v = t->index[slot];
@@ -127,7 +129,7 @@ Document::~Document() = default;
 namespace {
 
 constexpr std::size_t kIndexThreshold = 8;   // tables with more keys get a hash index
-constexpr std::size_t kMaxDepthCap = 4096;   // recursion bound whatever the options say
+constexpr std::size_t kMaxDepthCap = 1024;   // recursion bound whatever the options say
 
 // Character classes for the byte-at-a-time paths.
 enum : std::uint8_t {
@@ -423,6 +425,15 @@ public:
         // one or two chunks.
         std::size_t first = std::clamp<std::size_t>(input.size() * 2, 4096, std::size_t(8) << 20);
         arena_ = std::make_unique<detail::Arena>(first);
+        // Hash seed: the addresses of this parse's arena, input and stack,
+        // mixed. They vary from parse to parse and with address-space
+        // randomisation, which is enough to keep collisions unplannable
+        // without a system call per parse.
+        std::uint64_t a = reinterpret_cast<std::uintptr_t>(arena_.get());
+        std::uint64_t b = reinterpret_cast<std::uintptr_t>(input.data());
+        std::uint64_t c = reinterpret_cast<std::uintptr_t>(&first);
+        std::uint64_t m = (a ^ (b << 17) ^ (c << 31) ^ (c >> 7)) * 0x9E3779B97F4A7C15ull;
+        seed_ = static_cast<std::uint32_t>(m >> 32) ^ static_cast<std::uint32_t>(m);
     }
 
     ParseResult run();
@@ -501,6 +512,7 @@ private:
     std::unique_ptr<detail::Arena> arena_;
     TableData* root_ = nullptr;
     TableData* current_ = nullptr;    // the table that key/value lines go to
+    std::uint32_t seed_ = 0;          // hash seed of every table of this parse
     std::uint32_t section_ = 0;       // current header section or inline table
     std::uint32_t next_section_ = 1;
     std::vector<Node> stack_;         // elements of the arrays being read
@@ -684,6 +696,7 @@ TableData* Parser::new_table(TableKind kind, std::size_t offset, std::uint32_t d
     t->offset = offset;
     t->depth = depth;
     t->section = section_;
+    t->seed = seed_;
     t->kind = kind;
     return t;
 }
@@ -721,7 +734,7 @@ Node* Parser::append_entry(TableData* t, const KeyPart& key) {
     e.value.key_hash = 0;
     std::size_t n = ++t->size;
     if (t->index != nullptr) {
-        std::uint32_t h = detail::hash_key(key.data, key.size);
+        std::uint32_t h = detail::hash_key(t->seed, key.data, key.size);
         e.value.key_hash = h;
         if (n * 2 > t->index_mask + 1) {
             rebuild_index(t);
@@ -733,7 +746,7 @@ Node* Parser::append_entry(TableData* t, const KeyPart& key) {
     } else if (n > kIndexThreshold) {
         for (std::size_t i = 0; i < n; ++i) {
             Entry& x = t->entries[i];
-            x.value.key_hash = detail::hash_key(x.key, x.key_size);
+            x.value.key_hash = detail::hash_key(t->seed, x.key, x.key_size);
         }
         rebuild_index(t);
     }

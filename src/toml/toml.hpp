@@ -215,7 +215,7 @@ struct ParseOptions {
     // `a.b.c = [[1]]` the tables a and b are at levels 1 and 2 and the arrays
     // at 3 and 4; `[x.y]` puts x at 1 and y at 2; `[[t]]` puts the array t at
     // 1 and each of its tables at 2. Nested arrays and inline tables are read
-    // recursively, so values above 4096 are treated as 4096.
+    // recursively, so values above 1024 are treated as 1024.
     std::size_t max_depth = 256;
 };
 
