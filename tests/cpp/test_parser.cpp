@@ -65,8 +65,8 @@ TEST("valid table layouts") {
         // dotted keys out of order within one section
         "apple.type = 1\norange.type = 2\napple.skin = 3\norange.skin = 4\n",
         // arrays of tables with sub-tables and nested arrays
-        "[[fruits]]\nname = 1\n[fruits.physical]\ncolor = 2\n[[fruits.varieties]]\nname = 3\n"
-        "[[fruits.varieties]]\nname = 4\n[[fruits]]\nname = 5\n[[fruits.varieties]]\nname = 6\n",
+        ("[[fruits]]\nname = 1\n[fruits.physical]\ncolor = 2\n[[fruits.varieties]]\nname = 3\n"
+         "[[fruits.varieties]]\nname = 4\n[[fruits]]\nname = 5\n[[fruits.varieties]]\nname = 6\n"),
         "[[a.b]]\n[a]\n[[a.b]]\n",
         "[[a]]\n[a.b]\n[[a]]\n[a.b]\n",
         // TOML 1.1 inline tables: newlines, comments, trailing commas
