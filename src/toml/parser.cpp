@@ -1258,7 +1258,8 @@ bool Parser::parse_basic_string(Node::StringPayload& out, bool& ascii, bool mult
             pending = p;
             continue;
         }
-        if (c == '\n' || c == '\r') return fail(open, "unterminated string: a newline came before the closing `\"`");
+        if (c == '\n' || (c == '\r' && p + 1 < end_ && p[1] == '\n'))
+            return fail(open, "unterminated string: a newline came before the closing `\"`");
         std::string m = "the control character U+";
         append_hex(m, c, 4);
         m += " must be escaped in a string";
@@ -1336,7 +1337,8 @@ bool Parser::parse_literal_string(Node::StringPayload& out, bool& ascii, bool mu
             pending = p;
             continue;
         }
-        if (c == '\n' || c == '\r') return fail(open, "unterminated string: a newline came before the closing `'`");
+        if (c == '\n' || (c == '\r' && p + 1 < end_ && p[1] == '\n'))
+            return fail(open, "unterminated string: a newline came before the closing `'`");
         std::string m = "the control character U+";
         append_hex(m, c, 4);
         m += " is not allowed in a literal string";
