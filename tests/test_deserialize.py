@@ -46,7 +46,7 @@ def parse_error(text, none_value=None):
         ('a = "x\\u0000y"', {"a": "x\x00y"}),
         ("a = true\nb = false", {"a": True, "b": False}),
         ("a = 1_000\nb = -17\nc = +5\nd = 0", {"a": 1000, "b": -17, "c": 5, "d": 0}),
-        ("a = 0x_dead_beef\nb = 0o755\nc = 0b1101", None),
+        ("a = 0xdead_beef\nb = 0o755\nc = 0b1101", None),
         ("a = 3.25\nb = -1e-3\nc = 6.02e23", {"a": 3.25, "b": -1e-3, "c": 6.02e23}),
         ("a = []\nb = {}\nc = [[], {}]", {"a": [], "b": {}, "c": [[], {}]}),
         ("a = [1, 'two', 3.0, [4], {five = 5}]", {"a": [1, "two", 3.0, [4], {"five": 5}]}),

@@ -9,8 +9,9 @@ from vexil import _vexil
 
 
 def growth(call, rounds):
-    """Allocated blocks gained over `rounds` calls, after a warm-up."""
-    for _ in range(3):
+    """Allocated blocks gained over `rounds` calls, after a warm-up that
+    lets the interpreter's caches and free lists settle."""
+    for _ in range(max(3, rounds // 5)):
         call()
     gc.collect()
     before = sys.getallocatedblocks()
