@@ -35,19 +35,101 @@ struct Context {
     PyRef fail_with_exception(std::size_t position) { return fail(take_exception_text(), position); }
 };
 
-// A str from UTF-8 text with an explicit length. Pure ASCII text (the parser
-// knows) is copied straight into a compact one-byte str, which is what the
-// UTF-8 decoder would make of it.
+// Decodes `size` bytes of UTF-8 into the code units of a str of `kind`.
+// Returns false on a malformed sequence (nothing the parser hands over).
+template <class Unit>
+bool decode_utf8(const unsigned char* p, const unsigned char* end, Unit* out) {
+    while (p < end) {
+        std::uint32_t c = *p;
+        if (c < 0x80) {
+            *out++ = static_cast<Unit>(c);
+            p += 1;
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+            c = ((c & 0x1F) << 6) | (p[1] & 0x3F);
+            p += 2;
+        } else if (c >= 0xE0 && c <= 0xEF && end - p >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+            c = ((c & 0x0F) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3F);
+            if (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF)) {
+                return false;
+            }
+            p += 3;
+        } else if (c >= 0xF0 && c <= 0xF4 && end - p >= 4 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80 &&
+                   (p[3] & 0xC0) == 0x80) {
+            c = ((c & 0x07) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3F);
+            if (c < 0x10000 || c > 0x10FFFF) {
+                return false;
+            }
+            p += 4;
+        } else {
+            return false;
+        }
+        *out++ = static_cast<Unit>(c);
+    }
+    return true;
+}
+
+// A str from non-ASCII UTF-8 text. One pass finds the length in code points
+// and the largest byte, which tells the str's kind (a lead byte of C2 or C3
+// starts U+0080..U+00FF, C4 to EF the rest of the BMP, F0 and above the
+// supplementary planes); a second pass decodes straight into the final
+// object. The result is the same compact str the UTF-8 decoder makes, without
+// its widening and resizing on the way.
+PyObject* str_from_utf8(std::string_view text) {
+    const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = begin + text.size();
+    std::size_t continuation = 0;
+    unsigned largest = 0;
+    for (const unsigned char* p = begin; p < end; ++p) {
+        continuation += (*p & 0xC0) == 0x80;
+        largest = *p > largest ? *p : largest;
+    }
+    auto length = static_cast<Py_ssize_t>(text.size() - continuation);
+    Py_UCS4 maxchar = largest >= 0xF0 ? 0x10FFFF : largest >= 0xC4 ? 0xFFFF : largest >= 0x80 ? 0xFF : 0x7F;
+    if (length == 1 && maxchar <= 0xFF) {
+        return PyUnicode_FromOrdinal(((begin[0] & 0x1Fu) << 6) | (begin[1] & 0x3F));  // shared, like "a" above
+    }
+    PyObject* str = PyUnicode_New(length, maxchar);
+    if (str == nullptr) {
+        return nullptr;
+    }
+    bool decoded = false;
+    switch (PyUnicode_KIND(str)) {
+        case PyUnicode_1BYTE_KIND:
+            decoded = decode_utf8(begin, end, PyUnicode_1BYTE_DATA(str));
+            break;
+        case PyUnicode_2BYTE_KIND:
+            decoded = decode_utf8(begin, end, PyUnicode_2BYTE_DATA(str));
+            break;
+        default:
+            decoded = decode_utf8(begin, end, PyUnicode_4BYTE_DATA(str));
+            break;
+    }
+    if (!decoded) {
+        // Let the interpreter's decoder report what is wrong.
+        Py_DECREF(str);
+        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+    }
+    return str;
+}
+
+// A str from UTF-8 text with an explicit length, the same object the
+// interpreter's UTF-8 decoder would make. Pure ASCII text (the parser knows)
+// is copied straight into a compact one-byte str; one character below U+0100
+// is the interpreter's shared str for it.
 inline PyObject* make_str(std::string_view text, bool is_ascii) {
-    auto length = static_cast<Py_ssize_t>(text.size());
+    if (text.size() == 1) {
+        return PyUnicode_FromOrdinal(static_cast<unsigned char>(text[0]));  // the interpreter's shared one-character str
+    }
     if (is_ascii) {
-        PyObject* str = PyUnicode_New(length, 127);
+        PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
         if (str != nullptr) {
             std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
         }
         return str;
     }
-    return PyUnicode_FromStringAndSize(text.data(), length);
+    return str_from_utf8(text);
 }
 
 // Builds the str for one table key; keys are never compared with none_value.

@@ -7,6 +7,8 @@ import struct
 import sys
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from vexil import _vexil
 
@@ -88,7 +90,9 @@ def test_deep_nesting_within_the_parsers_limit():
     assert value == []
 
 
-@pytest.mark.parametrize("text", ["abc", "", "x" * 1000, "tab\tand\x7f", "é", "€uro", "\U0001F600", "a\x00b"])
+@pytest.mark.parametrize(
+    "text", ["abc", "", "x", "\x00", "x" * 1000, "tab\tand\x7f", "é", "ÿ", "ĀĀ", "€uro", "\U0001F600", "a\x00b"]
+)
 def test_strings_and_keys_are_ordinary_compact_str(text):
     # The ASCII fast path must give the same str object layout as decoding
     # the UTF-8 bytes would (compact ASCII), for values and keys alike.
@@ -102,6 +106,8 @@ def test_strings_and_keys_are_ordinary_compact_str(text):
         assert built.isascii() == reference.isascii()
         assert sys.getsizeof(built) == sys.getsizeof(reference)
         assert hash(built) == hash(reference)
+        if len(reference) == 1 and ord(reference) < 256:
+            assert built is reference  # the interpreter's shared one-character str
 
 
 class TestNoneValue:
@@ -245,3 +251,18 @@ class TestErrorPositions:
     def test_message_shape(self):
         message = parse_error("a = 1\na = 2")
         assert re.fullmatch(r".+ at line 2 column \d+", message, re.S)
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.text(st.characters(exclude_categories=("Cs", "Cc"), exclude_characters="'")))
+def test_any_text_reads_back_as_the_same_str(text):
+    # Literal strings hold the text as it is, so this checks the UTF-8 decoding
+    # of values and keys against the interpreter's own, object layout included.
+    result = deserialize(f"'{text}' = '{text}'\nb = ['{text}']")
+    reference = text.encode("utf-8").decode("utf-8")
+    ((key, value), (_, array)) = result.items()
+    for built in (key, value, array[0]):
+        assert built == reference
+        assert sys.getsizeof(built) == sys.getsizeof(reference)
+        if reference == "" or (len(reference) == 1 and ord(reference) < 256):
+            assert built is reference  # the interpreter's shared empty or one-character str
