@@ -35,8 +35,8 @@ struct Context {
     PyRef fail_with_exception(std::size_t position) { return fail(take_exception_text(), position); }
 };
 
-// Decodes `size` bytes of UTF-8 into the code units of a str of `kind`.
-// Returns false on a malformed sequence (nothing the parser hands over).
+// Decodes UTF-8 into the code units of a str (one, two or four bytes each).
+// Returns false on a malformed sequence, which the parser never hands over.
 template <class Unit>
 bool decode_utf8(const unsigned char* p, const unsigned char* end, Unit* out) {
     while (p < end) {
@@ -75,10 +75,16 @@ bool decode_utf8(const unsigned char* p, const unsigned char* end, Unit* out) {
 // starts U+0080..U+00FF, C4 to EF the rest of the BMP, F0 and above the
 // supplementary planes); a second pass decodes straight into the final
 // object. The result is the same compact str the UTF-8 decoder makes, without
-// its widening and resizing on the way.
+// its widening and resizing on the way. Each unit written consumes one byte
+// that is not a continuation byte, so a malformed text can never write past
+// the counted length: decoding stops at the first bad sequence.
 PyObject* str_from_utf8(std::string_view text) {
     const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
     const auto* end = begin + text.size();
+    if (text.size() == 2 && (begin[0] == 0xC2 || begin[0] == 0xC3) && (begin[1] & 0xC0) == 0x80) {
+        // One character below U+0100: the interpreter's shared str, as in make_str.
+        return PyUnicode_FromOrdinal(((begin[0] & 0x1Fu) << 6) | (begin[1] & 0x3F));
+    }
     std::size_t continuation = 0;
     unsigned largest = 0;
     for (const unsigned char* p = begin; p < end; ++p) {
@@ -87,31 +93,27 @@ PyObject* str_from_utf8(std::string_view text) {
     }
     auto length = static_cast<Py_ssize_t>(text.size() - continuation);
     Py_UCS4 maxchar = largest >= 0xF0 ? 0x10FFFF : largest >= 0xC4 ? 0xFFFF : largest >= 0x80 ? 0xFF : 0x7F;
-    if (length == 1 && maxchar <= 0xFF) {
-        return PyUnicode_FromOrdinal(((begin[0] & 0x1Fu) << 6) | (begin[1] & 0x3F));  // shared, like "a" above
-    }
-    PyObject* str = PyUnicode_New(length, maxchar);
-    if (str == nullptr) {
+    PyRef str = PyRef::steal(PyUnicode_New(length, maxchar));
+    if (!str) {
         return nullptr;
     }
     bool decoded = false;
-    switch (PyUnicode_KIND(str)) {
+    switch (PyUnicode_KIND(str.get())) {
         case PyUnicode_1BYTE_KIND:
-            decoded = decode_utf8(begin, end, PyUnicode_1BYTE_DATA(str));
+            decoded = decode_utf8(begin, end, PyUnicode_1BYTE_DATA(str.get()));
             break;
         case PyUnicode_2BYTE_KIND:
-            decoded = decode_utf8(begin, end, PyUnicode_2BYTE_DATA(str));
+            decoded = decode_utf8(begin, end, PyUnicode_2BYTE_DATA(str.get()));
             break;
         default:
-            decoded = decode_utf8(begin, end, PyUnicode_4BYTE_DATA(str));
+            decoded = decode_utf8(begin, end, PyUnicode_4BYTE_DATA(str.get()));
             break;
     }
     if (!decoded) {
         // Let the interpreter's decoder report what is wrong.
-        Py_DECREF(str);
         return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
     }
-    return str;
+    return str.release();
 }
 
 // A str from UTF-8 text with an explicit length, the same object the
@@ -119,17 +121,17 @@ PyObject* str_from_utf8(std::string_view text) {
 // is copied straight into a compact one-byte str; one character below U+0100
 // is the interpreter's shared str for it.
 inline PyObject* make_str(std::string_view text, bool is_ascii) {
+    if (!is_ascii) {
+        return str_from_utf8(text);
+    }
     if (text.size() == 1) {
-        return PyUnicode_FromOrdinal(static_cast<unsigned char>(text[0]));  // the interpreter's shared one-character str
+        return PyUnicode_FromOrdinal(static_cast<unsigned char>(text[0]));
     }
-    if (is_ascii) {
-        PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
-        if (str != nullptr) {
-            std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
-        }
-        return str;
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (str != nullptr) {
+        std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
     }
-    return str_from_utf8(text);
+    return str;
 }
 
 // Builds the str for one table key; keys are never compared with none_value.
