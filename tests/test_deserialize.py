@@ -241,6 +241,10 @@ class TestErrorPositions:
             ("a = 1\n\n\n   = 3", 4, 4),
             ("é = 1", 1, 1),
             ('a = "é"\nb = "x" = 1', 2, 9),
+            # Errors at the end of the input.
+            ("x = [1, 2", 1, 10),
+            ("a = 1\nb = [1,\n", 3, 1),
+            ("a = 1\r\nb = [1,\r\n", 3, 1),
         ],
     )
     def test_parse_error_position(self, text, line, column):
