@@ -1,7 +1,9 @@
 """TzInfo, the fixed-offset time zone of offset date-times."""
 
+import copy
 import datetime as dt
 import gc
+import pickle
 import weakref
 
 import pytest
@@ -180,3 +182,20 @@ def test_closed_class():
         weakref.ref(tz)
     assert not hasattr(tz, "__dict__")
     assert not gc.is_tracked(tz)
+
+
+def test_documents_with_offset_datetimes_can_be_deep_copied():
+    document = _vexil.deserialize("a = [1979-05-27T07:32:00-01:30]\nb = {c = 1979-05-27T07:32:00Z}")
+    clone = copy.deepcopy(document)
+    assert clone == document
+    for original, copied in [(document["a"][0], clone["a"][0]), (document["b"]["c"], clone["b"]["c"])]:
+        assert type(copied.tzinfo) is TzInfo
+        assert copied.tzinfo.seconds() == original.tzinfo.seconds()
+        assert copied.utcoffset() == original.utcoffset()
+    assert copy.copy(TzInfo(-90)).seconds() == -5400
+
+
+def test_pickling_is_refused_clearly():
+    # The class is not a module attribute, so pickle cannot name it.
+    with pytest.raises(pickle.PicklingError):
+        pickle.dumps(TzInfo(60))
