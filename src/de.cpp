@@ -42,8 +42,22 @@ bool decode_utf8(const unsigned char* p, const unsigned char* end, Unit* out) {
     while (p < end) {
         std::uint32_t c = *p;
         if (c < 0x80) {
-            *out++ = static_cast<Unit>(c);
-            p += 1;
+            // A run of ASCII, eight bytes at a time while it lasts.
+            while (end - p >= 8) {
+                std::uint64_t word;
+                std::memcpy(&word, p, 8);
+                if ((word & 0x8080808080808080ull) != 0) {
+                    break;
+                }
+                for (int i = 0; i < 8; ++i) {
+                    out[i] = static_cast<Unit>(p[i]);
+                }
+                out += 8;
+                p += 8;
+            }
+            while (p < end && *p < 0x80) {
+                *out++ = static_cast<Unit>(*p++);
+            }
             continue;
         }
         if (c >= 0xC2 && c <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
