@@ -177,3 +177,13 @@ def test_raised_parsing_error_has_one_argument_and_no_chain():
     assert error.args == (str(error),)
     assert error.__cause__ is None
     assert error.__context__ is None
+
+
+def test_type_name_with_lone_surrogate_is_replaced():
+    class Odd:
+        pass
+
+    Odd.__qualname__ = "Odd\udcff"
+    with pytest.raises(TypeError) as info:
+        _vexil.deserialize(Odd())
+    assert str(info.value) == "'Odd\ufffd' object is not an instance of 'str'"
