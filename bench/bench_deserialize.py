@@ -106,8 +106,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--shared", type=pathlib.Path, default=ROOT.parent / "shared",
                         help="the shared folder holding bench/ (default: ../shared)")
-    parser.add_argument("--rounds", type=int, default=7, help="timed rounds per reader (default 7)")
-    parser.add_argument("--budget", type=float, default=0.1, help="seconds per round (default 0.1)")
+    parser.add_argument("--rounds", type=int, default=40, help="timed rounds per reader (default 40)")
+    parser.add_argument("--budget", type=float, default=0.02, help="seconds per round and reader (default 0.02)")
     args = parser.parse_args()
 
     bench = args.shared / "bench"
