@@ -3,6 +3,10 @@
 #include "datetime.hpp"
 
 #include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 #include "lib.hpp"
 
@@ -30,7 +34,282 @@ PyDateTime_CAPI* datetime_api() {
 
 // --- TzInfo -----------------------------------------------------------------
 
+namespace {
+
+// The zone name: "UTC" for a zero offset, otherwise "UTC+HH:MM" / "UTC-HH:MM"
+// with the hours padded to two digits (more when they need it: 32767 minutes
+// is UTC+546:07).
+std::string zone_name(std::int16_t minutes) {
+    if (minutes == 0) {
+        return "UTC";
+    }
+    // The magnitude as an unsigned 16-bit value, so -32768 is 32768.
+    auto magnitude = static_cast<std::uint16_t>(minutes < 0 ? -static_cast<std::int32_t>(minutes) : minutes);
+    unsigned hours = magnitude / 60u;
+    unsigned rest = magnitude % 60u;
+    char buffer[16];
+    int length = std::snprintf(buffer, sizeof buffer, "UTC%c%02u:%02u", minutes < 0 ? '-' : '+', hours, rest);
+    return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+PyObject* unicode_from(const std::string& text) {
+    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+std::int16_t minutes_of(PyObject* self) {
+    return reinterpret_cast<TzInfoObject*>(self)->minutes;
+}
+
+// Attaches "while processing '<parameter>'" to the pending exception.
+void note_parameter(const char* parameter) {
+    std::string note = "while processing '";
+    note += parameter;
+    note += "'";
+    add_note_to_pending(note.c_str());
+}
+
+// Reads the arguments of tp_new (a tuple and an optional dict) with the same
+// rules and messages as the vectorcall entry points.
+bool parse_tuple_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
+    Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    Py_ssize_t nkw = kwargs == nullptr ? 0 : PyDict_GET_SIZE(kwargs);
+    if (nkw == 0) {
+        return parse_arguments(sig, &PyTuple_GET_ITEM(args, 0), nargs, nullptr, out);
+    }
+    // One positional plus one keyword argument is the most a valid call has;
+    // anything larger is refused by parse_arguments before the keywords are read.
+    std::vector<PyObject*> vector;
+    vector.reserve(static_cast<std::size_t>(nargs + nkw));
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        vector.push_back(PyTuple_GET_ITEM(args, i));
+    }
+    PyRef kwnames = PyRef::steal(PyTuple_New(nkw));
+    if (!kwnames) {
+        return false;
+    }
+    Py_ssize_t position = 0;
+    Py_ssize_t index = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(kwargs, &position, &key, &value)) {
+        PyTuple_SET_ITEM(kwnames.get(), index++, Py_NewRef(key));
+        vector.push_back(value);
+    }
+    return parse_arguments(sig, vector.data(), nargs, kwnames.get(), out);
+}
+
+PyObject* tzinfo_alloc(PyTypeObject* type, std::int16_t minutes) {
+    // The base type's creation function (datetime.tzinfo's tp_new) with no
+    // arguments, asked for the requested type.
+    PyDateTime_CAPI* api = datetime_api();
+    if (api == nullptr) {
+        return nullptr;
+    }
+    PyRef empty = PyRef::steal(PyTuple_New(0));
+    if (!empty) {
+        return nullptr;
+    }
+    PyObject* self = api->TZInfoType->tp_new(type, empty.get(), nullptr);
+    if (self != nullptr) {
+        reinterpret_cast<TzInfoObject*>(self)->minutes = minutes;
+    }
+    return self;
+}
+
+const char* const tzinfo_new_names[] = {"minutes"};
+const Signature tzinfo_new_signature{"TzInfo.__new__()", tzinfo_new_names, 1, 1};
+
+PyObject* tzinfo_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    PyObject* argument = nullptr;
+    if (!parse_tuple_arguments(tzinfo_new_signature, args, kwargs, &argument)) {
+        return nullptr;
+    }
+    long minutes = PyLong_AsLong(argument);
+    if (minutes == -1 && PyErr_Occurred()) {
+        note_parameter("minutes");
+        return nullptr;
+    }
+    if (minutes < INT16_MIN) {
+        PyErr_SetString(PyExc_OverflowError, "number too small to fit in target type");
+        note_parameter("minutes");
+        return nullptr;
+    }
+    if (minutes > INT16_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "number too large to fit in target type");
+        note_parameter("minutes");
+        return nullptr;
+    }
+    return tzinfo_alloc(type, static_cast<std::int16_t>(minutes));
+}
+
+void tzinfo_dealloc(PyObject* self) {
+    // A heap type's instance holds a reference to its type.
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* tzinfo_str(PyObject* self) {
+    return unicode_from(zone_name(minutes_of(self)));
+}
+
+PyObject* tzinfo_repr(PyObject* self) {
+    return unicode_from("TzInfo(" + zone_name(minutes_of(self)) + ")");
+}
+
+PyObject* tzinfo_seconds(PyObject* self, PyObject*) {
+    return PyLong_FromLong(static_cast<long>(minutes_of(self)) * 60);
+}
+
+// copy.copy and copy.deepcopy rebuild an object from its __reduce__. The
+// one datetime.tzinfo provides calls the class with no arguments, which
+// TzInfo refuses, so a deep copy of any document holding an offset date-time
+// would fail; this one passes the offset. (Pickling still stops earlier: the
+// class is not reachable as a module attribute.)
+PyObject* tzinfo_reduce(PyObject* self, PyObject*) {
+    return Py_BuildValue("(O(i))", reinterpret_cast<PyObject*>(Py_TYPE(self)), static_cast<int>(minutes_of(self)));
+}
+
+const char* const utcoffset_names[] = {"dt"};
+const Signature utcoffset_signature{"TzInfo.utcoffset()", utcoffset_names, 1, 1};
+
+PyObject* tzinfo_utcoffset(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* dt = nullptr;
+    if (!parse_arguments(utcoffset_signature, args, nargs, kwnames, &dt)) {
+        return nullptr;
+    }
+    PyDateTime_CAPI* api = datetime_api();
+    if (api == nullptr) {
+        return nullptr;
+    }
+    if (!PyObject_TypeCheck(dt, api->DateTimeType)) {
+        raise_not_instance(dt, "datetime");
+        note_parameter("dt");
+        return nullptr;
+    }
+    return api->Delta_FromDelta(0, static_cast<int>(minutes_of(self)) * 60, 0, 1, api->DeltaType);
+}
+
+const char* const tzname_names[] = {"_dt"};
+const Signature tzname_signature{"TzInfo.tzname()", tzname_names, 1, 1};
+const Signature dst_signature{"TzInfo.dst()", tzname_names, 1, 1};
+
+PyObject* tzinfo_tzname(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* unused = nullptr;
+    if (!parse_arguments(tzname_signature, args, nargs, kwnames, &unused)) {
+        return nullptr;
+    }
+    return tzinfo_str(self);
+}
+
+PyObject* tzinfo_dst(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* unused = nullptr;
+    if (!parse_arguments(dst_signature, args, nargs, kwnames, &unused)) {
+        return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+
+template <class F>
+PyCFunction as_method(F* f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
+}
+
+PyMethodDef tzinfo_methods[] = {
+    {"seconds", as_method(tzinfo_seconds), METH_NOARGS, "seconds($self)\n--\n\n"},
+    {"utcoffset", as_method(tzinfo_utcoffset), METH_FASTCALL | METH_KEYWORDS, "utcoffset($self, dt)\n--\n\n"},
+    {"tzname", as_method(tzinfo_tzname), METH_FASTCALL | METH_KEYWORDS, "tzname($self, _dt)\n--\n\n"},
+    {"dst", as_method(tzinfo_dst), METH_FASTCALL | METH_KEYWORDS, "dst($self, _dt)\n--\n\n"},
+    {"__reduce__", as_method(tzinfo_reduce), METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot tzinfo_slots[] = {
+    {Py_tp_doc, const_cast<char*>("TzInfo(minutes)\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(tzinfo_tp_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(tzinfo_dealloc)},
+    {Py_tp_str, reinterpret_cast<void*>(tzinfo_str)},
+    {Py_tp_repr, reinterpret_cast<void*>(tzinfo_repr)},
+    {Py_tp_methods, tzinfo_methods},
+    {0, nullptr},
+};
+
+// No Py_TPFLAGS_BASETYPE (not subclassable) and no Py_TPFLAGS_HAVE_GC (an
+// instance holds no references); no dict or weakref slot.
+PyType_Spec tzinfo_spec = {
+    "vexil._vexil.TzInfo",
+    static_cast<int>(sizeof(TzInfoObject)),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    tzinfo_slots,
+};
+
+OnceCell<PyTypeObject> tzinfo_type_cell;
+
+PyTypeObject* create_tzinfo_type() {
+    PyObject* type = nullptr;
+    if (PyDateTime_CAPI* api = datetime_api()) {
+        type = PyType_FromSpecWithBases(&tzinfo_spec, reinterpret_cast<PyObject*>(api->TZInfoType));
+    }
+    if (type == nullptr) {
+        PyErr_WriteUnraisable(nullptr);
+        raise_internal_error("failed to create type object for `TzInfo`");
+    }
+    return reinterpret_cast<PyTypeObject*>(type);
+}
+
+}  // namespace
+
+PyTypeObject* tzinfo_type() {
+    return tzinfo_type_cell.get_or_init(create_tzinfo_type);
+}
+
+PyObject* tzinfo_new(std::int16_t minutes) {
+    PyTypeObject* type = tzinfo_type();
+    if (type == nullptr) {
+        return nullptr;
+    }
+    return tzinfo_alloc(type, minutes);
+}
+
+bool is_tzinfo(PyObject* obj) {
+    PyTypeObject* type = tzinfo_type_cell.peek();
+    return type != nullptr && PyObject_TypeCheck(obj, type);
+}
+
 // --- Reading: components to Python objects -----------------------------------
+
+PyObject* parse(const toml::DateTime& components) {
+    PyDateTime_CAPI* api = datetime_api();
+    if (api == nullptr) {
+        return nullptr;
+    }
+    const toml::Date& date = components.date;
+    const toml::Time& time = components.time;
+    int second = time.has_second ? time.second : 0;
+    // Python keeps microseconds: the fraction is truncated, not rounded.
+    int microsecond = time.has_fraction ? static_cast<int>(time.nanosecond / 1000u) : 0;
+    if (components.has_date && !components.has_time) {
+        return api->Date_FromDate(date.year, date.month, date.day, api->DateType);
+    }
+    if (!components.has_date && components.has_time) {
+        return api->Time_FromTime(time.hour, time.minute, second, microsecond, Py_None, api->TimeType);
+    }
+    if (!components.has_date) {
+        raise_internal_error("internal error: entered unreachable code: either time or date (or both) are required");
+        return nullptr;
+    }
+    PyRef tzinfo;
+    if (components.offset != toml::OffsetKind::None) {
+        std::int16_t minutes = components.offset == toml::OffsetKind::Utc ? 0 : components.offset_minutes;
+        tzinfo = PyRef::steal(tzinfo_new(minutes));
+        if (!tzinfo) {
+            return nullptr;
+        }
+    }
+    return api->DateTime_FromDateAndTime(date.year, date.month, date.day, time.hour, time.minute, second,
+                                         microsecond, tzinfo ? tzinfo.get() : Py_None, api->DateTimeType);
+}
 
 // --- Writing: Python objects to components -----------------------------------
 

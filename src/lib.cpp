@@ -52,14 +52,43 @@ void restore_exception(PyObject* exc) {
 #endif
 }
 
-// UTF-8 of a str with lone surrogates replaced, or nullopt (error cleared).
+// UTF-8 of a str with every lone surrogate replaced by U+FFFD, or nullopt
+// (error cleared) if `str` is not a str. The codec's "replace" handler would
+// write "?" instead, so the slow path encodes code point by code point.
 std::optional<std::string> utf8_replacing(PyObject* str) {
-    PyRef bytes = PyRef::steal(PyUnicode_AsEncodedString(str, "utf-8", "replace"));
-    if (!bytes) {
-        PyErr_Clear();
+    if (!PyUnicode_Check(str)) {
         return std::nullopt;
     }
-    return std::string(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+    Py_ssize_t length = 0;
+    if (const char* data = PyUnicode_AsUTF8AndSize(str, &length)) {
+        return std::string(data, static_cast<std::size_t>(length));
+    }
+    PyErr_Clear();
+    const int kind = PyUnicode_KIND(str);
+    const void* data = PyUnicode_DATA(str);
+    std::string text;
+    for (Py_ssize_t i = 0, n = PyUnicode_GET_LENGTH(str); i < n; ++i) {
+        Py_UCS4 c = PyUnicode_READ(kind, data, i);
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else if (c < 0x800) {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            text += static_cast<char>(0xE0 | (c >> 12));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | (c >> 18));
+            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return text;
 }
 
 }  // namespace
@@ -214,7 +243,10 @@ void raise_module_error(PyObject* cls, std::string_view message) {
     if (cls == nullptr) {
         return;  // the class could not be created; its error is pending
     }
-    PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    // Messages are UTF-8; should one ever hold a broken sequence (a quoted
+    // token cut short), it still reaches the caller as this error rather than
+    // as a UnicodeDecodeError.
+    PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
     if (text) {
         PyErr_SetObject(cls, text.get());
     }
@@ -228,6 +260,10 @@ std::string parsing_error(ReadFailure failure, std::string_view input) {
         return std::move(failure.message);
     }
     std::size_t offset = *failure.position < input.size() ? *failure.position : input.size();
+    // A position inside a multi-byte character counts as that character's start.
+    while (offset > 0 && offset < input.size() && (static_cast<unsigned char>(input[offset]) & 0xC0) == 0x80) {
+        --offset;
+    }
     const char* begin = input.data();
     const char* end = begin + offset;
     std::size_t line = 1;

@@ -1,0 +1,154 @@
+"""Reading benchmark: vexil's deserialize against other TOML readers, and
+against json.loads / orjson.loads of the JSON twins (the floor for building
+the same Python objects), all measured in one run.
+
+Run from a virtual environment that has vexil and the peers installed:
+
+    python -m venv .venv-bench
+    .venv-bench/bin/pip install . tomli pytomlpp orjson
+    .venv-bench/bin/python bench/bench_deserialize.py
+
+Peers that are not installed are left out. Times are the best of several
+rounds (each round long enough to be timed reliably); the measurements of
+all readers are interleaved round by round so that a noisy neighbour hurts
+them alike. Ratios are peer time / vexil time: above 1 means vexil is faster.
+"""
+
+from __future__ import annotations
+
+import argparse
+import importlib
+import importlib.metadata
+import json
+import pathlib
+import platform
+import sys
+import time
+
+from vexil import _vexil
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+
+
+def optional(name):
+    try:
+        return importlib.import_module(name)
+    except ImportError:
+        return None
+
+
+def readers():
+    """(label, function, wants the JSON twin) for every available reader."""
+    found = [("vexil", _vexil.deserialize, False)]
+    for label, module, attribute in [("tomllib", "tomllib", "loads"), ("tomli", "tomli", "loads"),
+                                     ("pytomlpp", "pytomlpp", "loads")]:
+        if (mod := optional(module)) is not None:
+            found.append((label, getattr(mod, attribute), False))
+    found.append(("json", json.loads, True))
+    if (orjson := optional("orjson")) is not None:
+        found.append(("orjson", orjson.loads, True))
+    return found
+
+
+def calibrate(function, argument, budget):
+    """Number of calls that takes about `budget` seconds."""
+    loops = 1
+    while True:
+        start = time.perf_counter()
+        for _ in range(loops):
+            function(argument)
+        elapsed = time.perf_counter() - start
+        if elapsed >= budget / 4 or loops >= 1 << 20:
+            return max(1, int(loops * budget / max(elapsed, 1e-9)))
+        loops *= 4
+
+
+def measure(document, twin, rounds, budget):
+    """Best time per call, in seconds, of each reader on one document."""
+    plan = []
+    for label, function, wants_twin in readers():
+        argument = twin if wants_twin else document
+        if argument is None:
+            continue
+        try:
+            function(argument)
+        except Exception as error:  # a peer that cannot read this document
+            print(f"  {label}: {type(error).__name__}: {error}", file=sys.stderr)
+            continue
+        plan.append([label, function, argument, calibrate(function, argument, budget), float("inf")])
+    for _ in range(rounds):
+        for entry in plan:
+            label, function, argument, loops, best = entry
+            start = time.perf_counter()
+            for _ in range(loops):
+                function(argument)
+            entry[4] = min(best, (time.perf_counter() - start) / loops)
+    return {entry[0]: entry[4] for entry in plan}
+
+
+def describe_peers():
+    parts = [f"Python {platform.python_version()}"]
+    for name in ("tomli", "pytomlpp", "orjson"):
+        if (mod := optional(name)) is not None:
+            try:
+                version = importlib.metadata.version(name)
+            except importlib.metadata.PackageNotFoundError:
+                version = getattr(mod, "__version__", "?")
+            if name == "tomli":
+                parser = optional("tomli._parser")
+                compiled = parser is not None and str(getattr(parser, "__file__", "")).endswith((".so", ".pyd"))
+                version += " (compiled)" if compiled else " (pure Python)"
+            parts.append(f"{name} {version}")
+    return ", ".join(parts)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--shared", type=pathlib.Path, default=ROOT.parent / "shared",
+                        help="the shared folder holding bench/ (default: ../shared)")
+    parser.add_argument("--rounds", type=int, default=40, help="timed rounds per reader (default 40)")
+    parser.add_argument("--budget", type=float, default=0.02, help="seconds per round and reader (default 0.02)")
+    args = parser.parse_args()
+
+    bench = args.shared / "bench"
+    paths = sorted(bench.glob("*.toml"))
+    if not paths:
+        sys.exit(f"no benchmark documents in {bench}")
+    print(describe_peers())
+    results = {}
+    for path in paths:
+        document = path.read_text(encoding="utf-8")
+        twin_path = path.with_suffix(".json")
+        twin = twin_path.read_text(encoding="utf-8") if twin_path.exists() else None
+        if twin is not None:
+            assert _vexil.deserialize(document) == json.loads(twin), f"{path.name} and its JSON twin differ"
+        results[path.name] = (len(document.encode("utf-8")), measure(document, twin, args.rounds, args.budget))
+
+    labels = [label for label, _, _ in readers()]
+    header = f"| {'document':<18} | {'KB':>6} | " + " | ".join(f"{label + ' ms':>12}" for label in labels)
+    header += " | " + " | ".join(f"{label + ' ×':>11}" for label in labels[1:]) + " |"
+    print()
+    print(header)
+    print("|" + "|".join("-" * len(cell) for cell in header[1:-1].split("|")) + "|")
+    for name, (size, times) in results.items():
+        base = times["vexil"]
+        cells = [f"{times[label] * 1e3:>12.3f}" if label in times else f"{'-':>12}" for label in labels]
+        ratios = [f"{times[label] / base:>11.2f}" if label in times else f"{'-':>11}" for label in labels[1:]]
+        print(f"| {name:<18} | {size / 1024:>6.1f} | " + " | ".join(cells) + " | " + " | ".join(ratios) + " |")
+    print("\n× = that reader's time / vexil's time (above 1: vexil is faster)")
+
+    print("\nTargets:")
+    for name in ("twitter.toml", "citm_catalog.toml"):
+        if name in results and "json" in results[name][1]:
+            times = results[name][1]
+            verdict = "met" if times["vexil"] <= times["json"] else "MISSED"
+            print(f"  {name}: vexil {times['vexil'] * 1e3:.3f} ms vs json.loads of the twin "
+                  f"{times['json'] * 1e3:.3f} ms (no slower): {verdict}")
+    if "data.toml" in results and "pytomlpp" in results["data.toml"][1]:
+        times = results["data.toml"][1]
+        ratio = times["pytomlpp"] / times["vexil"]
+        print(f"  data.toml: {ratio:.1f}x faster than pytomlpp (at least 5x): {'met' if ratio >= 5 else 'MISSED'}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,329 @@
+// The value builder: walks a parsed TOML document depth-first in document
+// order and creates every Python object exactly once.
+//
+// Builders return an owned PyRef, empty on failure; the failure itself (its
+// message and position) is a value kept in the Context and handed back by
+// build_document. No Python exception is left pending.
+#include "de.hpp"
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "datetime.hpp"
+
+namespace vexil {
+
+namespace {
+
+// Per-call state shared by the nested builds: the first failure, and a
+// stack of finished array elements. Elements wait on the stack until their
+// array is complete, so a list is created at its final length and only ever
+// seen fully filled; one stack serves every array of the document, so
+// arrays cost no allocation of their own.
+struct Context {
+    ReadFailure failure;
+    std::vector<PyRef> elements;
+
+    PyRef fail(std::string message, std::size_t position) {
+        failure.message = std::move(message);
+        failure.position = position;
+        return PyRef();
+    }
+    // The pending Python exception becomes the failure's text.
+    PyRef fail_with_exception(std::size_t position) { return fail(take_exception_text(), position); }
+};
+
+// Decodes UTF-8 into the code units of a str (one, two or four bytes each).
+// Returns false on a malformed sequence, which the parser never hands over.
+template <class Unit>
+bool decode_utf8(const unsigned char* p, const unsigned char* end, Unit* out) {
+    while (p < end) {
+        std::uint32_t c = *p;
+        if (c < 0x80) {
+            // A run of ASCII, eight bytes at a time while it lasts.
+            while (end - p >= 8) {
+                std::uint64_t word;
+                std::memcpy(&word, p, 8);
+                if ((word & 0x8080808080808080ull) != 0) {
+                    break;
+                }
+                for (int i = 0; i < 8; ++i) {
+                    out[i] = static_cast<Unit>(p[i]);
+                }
+                out += 8;
+                p += 8;
+            }
+            while (p < end && *p < 0x80) {
+                *out++ = static_cast<Unit>(*p++);
+            }
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+            c = ((c & 0x1F) << 6) | (p[1] & 0x3F);
+            p += 2;
+        } else if (c >= 0xE0 && c <= 0xEF && end - p >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+            c = ((c & 0x0F) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3F);
+            if (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF)) {
+                return false;
+            }
+            p += 3;
+        } else if (c >= 0xF0 && c <= 0xF4 && end - p >= 4 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80 &&
+                   (p[3] & 0xC0) == 0x80) {
+            c = ((c & 0x07) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3F);
+            if (c < 0x10000 || c > 0x10FFFF) {
+                return false;
+            }
+            p += 4;
+        } else {
+            return false;
+        }
+        *out++ = static_cast<Unit>(c);
+    }
+    return true;
+}
+
+// A str from non-ASCII UTF-8 text. One pass finds the length in code points
+// and the largest byte, which tells the str's kind (a lead byte of C2 or C3
+// starts U+0080..U+00FF, C4 to EF the rest of the BMP, F0 and above the
+// supplementary planes); a second pass decodes straight into the final
+// object. The result is the same compact str the UTF-8 decoder makes, without
+// its widening and resizing on the way. Each unit written consumes one byte
+// that is not a continuation byte, so a malformed text can never write past
+// the counted length: decoding stops at the first bad sequence.
+PyObject* str_from_utf8(std::string_view text) {
+    const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = begin + text.size();
+    if (text.size() == 2 && (begin[0] == 0xC2 || begin[0] == 0xC3) && (begin[1] & 0xC0) == 0x80) {
+        // One character below U+0100: the interpreter's shared str, as in make_str.
+        return PyUnicode_FromOrdinal(((begin[0] & 0x1Fu) << 6) | (begin[1] & 0x3F));
+    }
+    std::size_t continuation = 0;
+    unsigned largest = 0;
+    for (const unsigned char* p = begin; p < end; ++p) {
+        continuation += (*p & 0xC0) == 0x80;
+        largest = *p > largest ? *p : largest;
+    }
+    auto length = static_cast<Py_ssize_t>(text.size() - continuation);
+    Py_UCS4 maxchar = largest >= 0xF0 ? 0x10FFFF : largest >= 0xC4 ? 0xFFFF : largest >= 0x80 ? 0xFF : 0x7F;
+    PyRef str = PyRef::steal(PyUnicode_New(length, maxchar));
+    if (!str) {
+        return nullptr;
+    }
+    bool decoded = false;
+    switch (PyUnicode_KIND(str.get())) {
+        case PyUnicode_1BYTE_KIND:
+            decoded = decode_utf8(begin, end, PyUnicode_1BYTE_DATA(str.get()));
+            break;
+        case PyUnicode_2BYTE_KIND:
+            decoded = decode_utf8(begin, end, PyUnicode_2BYTE_DATA(str.get()));
+            break;
+        default:
+            decoded = decode_utf8(begin, end, PyUnicode_4BYTE_DATA(str.get()));
+            break;
+    }
+    if (!decoded) {
+        // Let the interpreter's decoder report what is wrong.
+        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+    }
+    return str.release();
+}
+
+// A str from UTF-8 text with an explicit length, the same object the
+// interpreter's UTF-8 decoder would make. Pure ASCII text (the parser knows)
+// is copied straight into a compact one-byte str; one character below U+0100
+// is the interpreter's shared str for it.
+inline PyObject* make_str(std::string_view text, bool is_ascii) {
+    if (!is_ascii) {
+        return str_from_utf8(text);
+    }
+    if (text.size() == 1) {
+        return PyUnicode_FromOrdinal(static_cast<unsigned char>(text[0]));
+    }
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (str != nullptr) {
+        std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+    }
+    return str;
+}
+
+// Builds the str for one table key; keys are never compared with none_value.
+struct PyKeySeed {
+    PyObject* build(const toml::Key& key) const { return make_str(key.text, key.is_ascii); }
+};
+
+constexpr toml::uint128 one128 = 1;
+constexpr toml::uint128 max_u64 = UINT64_MAX;
+constexpr toml::uint128 two_pow_63 = one128 << 63;
+constexpr toml::uint128 two_pow_127 = one128 << 127;
+
+// The int for a 128-bit two's-complement value, little-endian.
+PyObject* long_from_bytes(toml::uint128 bits, bool is_signed) {
+    unsigned char bytes[16];
+    for (unsigned char& byte : bytes) {
+        byte = static_cast<unsigned char>(bits);
+        bits >>= 8;
+    }
+#if PY_VERSION_HEX >= 0x030D0000
+    int flags = Py_ASNATIVEBYTES_LITTLE_ENDIAN | (is_signed ? 0 : Py_ASNATIVEBYTES_UNSIGNED_BUFFER);
+    return PyLong_FromNativeBytes(bytes, sizeof bytes, flags);
+#else
+    return _PyLong_FromByteArray(bytes, sizeof bytes, /*little_endian=*/1, is_signed ? 1 : 0);
+#endif
+}
+
+// The int of an integer literal: 64-bit paths first, 128 bits beyond them.
+PyObject* make_int(const toml::Integer& integer) {
+    toml::uint128 magnitude = integer.magnitude;
+    if (!integer.negative) {
+        if (magnitude < two_pow_63) {
+            return PyLong_FromLongLong(static_cast<long long>(magnitude));
+        }
+        if (magnitude <= max_u64) {
+            return PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(magnitude));
+        }
+        // 2^64 .. 2^128-1: the same bits read as unsigned are the value.
+        return long_from_bytes(magnitude, /*is_signed=*/false);
+    }
+    if (magnitude <= two_pow_63) {
+        // -2^63 .. 0; negate in unsigned arithmetic so -2^63 does not overflow.
+        return PyLong_FromLongLong(static_cast<long long>(static_cast<std::uint64_t>(0) -
+                                                          static_cast<std::uint64_t>(magnitude)));
+    }
+    return long_from_bytes(static_cast<toml::uint128>(0) - magnitude, /*is_signed=*/true);
+}
+
+bool fits(const toml::Integer& integer) {
+    if (integer.overflow) {
+        return false;
+    }
+    // The parser's range is -2^127 .. 2^128-1; a negative magnitude past
+    // 2^127 would not survive the two's-complement form, so guard it here.
+    return !integer.negative || integer.magnitude <= two_pow_127;
+}
+
+// Builds the Python object of one TOML value, carrying the none_value text
+// into every nested build.
+class PyDeserializer {
+public:
+    explicit PyDeserializer(NoneValue none_value) noexcept : none_value_(none_value) {}
+
+    PyRef build(toml::Value value, Context& context) const {
+        switch (value.type()) {
+            case toml::Type::String:
+                return build_string(value, context);
+            case toml::Type::Integer: {
+                const toml::Integer& integer = value.integer();
+                if (!fits(integer)) {
+                    return context.fail("integer number overflowed", value.offset());
+                }
+                return checked(make_int(integer), value.offset(), context);
+            }
+            case toml::Type::Float: {
+                const toml::Float& number = value.floating();
+                if (number.overflow) {
+                    return context.fail("floating-point number overflowed", value.offset());
+                }
+                return checked(PyFloat_FromDouble(number.value), value.offset(), context);
+            }
+            case toml::Type::Boolean:
+                return PyRef::steal(Py_NewRef(value.boolean() ? Py_True : Py_False));
+            case toml::Type::DateTime:
+                return checked(parse(value.datetime()), value.offset(), context);
+            case toml::Type::Array:
+                return build_array(value, context);
+            case toml::Type::Table:
+                return build_table(value.table(), context);
+        }
+        return context.fail("internal error: unknown value type", value.offset());
+    }
+
+    PyRef build_table(toml::Table table, Context& context) const {
+        PyRef dict = PyRef::steal(PyDict_New());
+        if (!dict) {
+            return context.fail_with_exception(table.offset());
+        }
+        PyKeySeed key_seed;
+        for (const toml::Table::Entry& entry : table) {
+            PyRef key = PyRef::steal(key_seed.build(entry.key));
+            if (!key) {
+                return context.fail_with_exception(table.offset());
+            }
+            PyRef value = build(entry.value, context);
+            if (!value) {
+                return PyRef();
+            }
+            Py_ssize_t size_before = PyDict_GET_SIZE(dict.get());
+            if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) {
+                return context.fail_with_exception(table.offset());
+            }
+            // The parser rejects keys defined twice; this guard makes sure no
+            // value is ever silently replaced.
+            if (PyDict_GET_SIZE(dict.get()) == size_before) {
+                std::string message = "duplicate key: `";
+                message.append(entry.key.text);
+                message += '`';
+                return context.fail(std::move(message), table.offset());
+            }
+        }
+        return dict;
+    }
+
+private:
+    static PyRef checked(PyObject* obj, std::size_t position, Context& context) {
+        if (obj == nullptr) {
+            return context.fail_with_exception(position);
+        }
+        return PyRef::steal(obj);
+    }
+
+    PyRef build_string(toml::Value value, Context& context) const {
+        std::string_view text = value.string();
+        if (none_value_ && none_value_->size() == text.size() &&
+            std::memcmp(none_value_->data(), text.data(), text.size()) == 0) {
+            return PyRef::steal(Py_NewRef(Py_None));
+        }
+        return checked(make_str(text, value.string_is_ascii()), value.offset(), context);
+    }
+
+    PyRef build_array(toml::Value value, Context& context) const {
+        toml::Array array = value.array();
+        std::vector<PyRef>& elements = context.elements;
+        std::size_t base = elements.size();
+        for (toml::Value element : array) {
+            PyRef built = build(element, context);
+            if (!built) {
+                elements.resize(base);  // releases the elements built so far
+                return PyRef();
+            }
+            elements.push_back(std::move(built));
+        }
+        std::size_t count = elements.size() - base;
+        PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
+        if (!list) {
+            elements.resize(base);
+            return context.fail_with_exception(value.offset());
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), elements[base + i].release());
+        }
+        elements.resize(base);
+        return list;
+    }
+
+    NoneValue none_value_;
+};
+
+}  // namespace
+
+Result<PyRef, ReadFailure> build_document(const toml::Document& document, NoneValue none_value) {
+    Context context;
+    PyRef root = PyDeserializer(none_value).build_table(document.root(), context);
+    if (!root) {
+        return err(std::move(context.failure));
+    }
+    return root;
+}
+
+}  // namespace vexil
