@@ -460,7 +460,8 @@ def test_lone_surrogate_in_a_key():
 def test_numpy_bool_keys():
     numpy = pytest.importorskip("numpy")
     assert serialize({numpy.bool_(True): 1, numpy.bool_(False): 2}) == "true = 1\nfalse = 2\n"
-    fails({numpy.int64(1): 1}, "1 (int64) is not serializable as a TOML key")
+    key = numpy.int64(1)
+    fails({key: 1}, f"{key!r} (int64) is not serializable as a TOML key")
 
 
 # --- bytes and bytearray ------------------------------------------------------------
