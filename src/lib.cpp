@@ -375,7 +375,7 @@ PyObject* serialize_call(const Signature& signature, bool pretty, PyObject* cons
             raise_module_error(serialization_error_class(), text.error());
             return nullptr;
         }
-        return PyUnicode_FromStringAndSize(text.value().data(), static_cast<Py_ssize_t>(text.value().size()));
+        return toml_text_to_str(text.value());
     });
 }
 

@@ -55,6 +55,7 @@ struct Writer {
     // every path, through StackScope). Access is by index, since a nested
     // operation may reallocate them.
     std::vector<Entry> entries;    // the entries of every table being written
+    std::vector<Entry> deferred;   // partition's holding place for arrays and tables
     std::vector<PyRef> elements;   // the elements of every array being written
     std::string path;              // header path: encoded keys joined by "."
 };
@@ -250,14 +251,16 @@ struct Groups {
 };
 
 // Collects the dict's entries as strong references, leaving out None keys
-// and None values when there is no none_value text. Runs no Python code, so
-// the three passes see the same dict.
+// and None values when there is no none_value text. One pass over the dict:
+// plain entries go straight onto the entry stack, the others wait on the
+// deferred stack and follow them, arrays first. No Python code runs here.
 Groups partition(Writer& w, PyObject* dict) {
     const PyTypeLookup& types = *w.lookup;
     const bool drop_none = !w.none_value;
     Groups g{};
     g.plain_begin = w.entries.size();
-    std::size_t arrays = 0, tables = 0;
+    const std::size_t deferred = w.deferred.size();
+    std::size_t arrays = 0;
     Py_ssize_t pos = 0;
     PyObject *key, *value;
     while (PyDict_Next(dict, &pos, &key, &value)) {
@@ -267,31 +270,25 @@ Groups partition(Writer& w, PyObject* dict) {
         }
         g.odd_keys |= Py_TYPE(key) != types.str;
         if (type == types.dict) {
-            ++tables;
+            w.deferred.push_back(Entry{PyRef::borrow(key), PyRef::borrow(value)});
         } else if (type == types.list || type == types.tuple) {
+            w.deferred.push_back(Entry{PyRef::borrow(key), PyRef::borrow(value)});
             ++arrays;
         } else {
             w.entries.push_back(Entry{PyRef::borrow(key), PyRef::borrow(value)});
         }
     }
     g.arrays_begin = w.entries.size();
-    if (arrays != 0) {
-        pos = 0;
-        while (PyDict_Next(dict, &pos, &key, &value)) {
-            PyTypeObject* type = Py_TYPE(value);
-            if ((type == types.list || type == types.tuple) && !(drop_none && key == Py_None)) {
-                w.entries.push_back(Entry{PyRef::borrow(key), PyRef::borrow(value)});
-            }
+    g.tables_begin = g.arrays_begin + arrays;
+    std::size_t end = w.deferred.size();
+    if (end != deferred) {
+        w.entries.resize(g.arrays_begin + (end - deferred));
+        std::size_t next_array = g.arrays_begin, next_table = g.tables_begin;
+        for (std::size_t i = deferred; i < end; ++i) {
+            bool table = Py_TYPE(w.deferred[i].value.get()) == types.dict;
+            w.entries[table ? next_table++ : next_array++] = std::move(w.deferred[i]);
         }
-    }
-    g.tables_begin = w.entries.size();
-    if (tables != 0) {
-        pos = 0;
-        while (PyDict_Next(dict, &pos, &key, &value)) {
-            if (Py_TYPE(value) == types.dict && !(drop_none && key == Py_None)) {
-                w.entries.push_back(Entry{PyRef::borrow(key), PyRef::borrow(value)});
-            }
-        }
+        w.deferred.resize(deferred);
     }
     g.end = w.entries.size();
     return g;
@@ -701,6 +698,96 @@ Status write_table(Writer& w, PyObject* dict, TableKind kind) {
 }
 
 }  // namespace
+
+namespace {
+
+// Decodes UTF-8 known to be valid into code units of the str's kind. A
+// sequence cut short by the end of the text stops the decoding, which the
+// caller notices as a short count.
+template <class Char>
+std::size_t decode_utf8(const unsigned char* p, const unsigned char* end, Char* out) {
+    Char* start = out;
+    while (p < end) {
+        // Runs of ASCII, eight bytes at a time.
+        while (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            if ((word & 0x8080808080808080ULL) != 0) {
+                break;
+            }
+            for (int i = 0; i < 8; ++i) {
+                out[i] = static_cast<Char>(p[i]);
+            }
+            out += 8;
+            p += 8;
+        }
+        if (p == end) {
+            break;
+        }
+        std::uint32_t b = *p;
+        if (b < 0x80) {
+            *out++ = static_cast<Char>(b);
+            p += 1;
+        } else if (b < 0xE0) {
+            if (end - p < 2) break;
+            *out++ = static_cast<Char>(((b & 0x1F) << 6) | (p[1] & 0x3F));
+            p += 2;
+        } else if (b < 0xF0) {
+            if (end - p < 3) break;
+            *out++ = static_cast<Char>(((b & 0x0F) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3F));
+            p += 3;
+        } else {
+            if (end - p < 4) break;
+            *out++ = static_cast<Char>(((b & 0x07) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) |
+                                       (p[3] & 0x3F));
+            p += 4;
+        }
+    }
+    return static_cast<std::size_t>(out - start);
+}
+
+}  // namespace
+
+PyObject* toml_text_to_str(std::string_view text) {
+    // One pass for the length in code points and the largest byte: the lead
+    // byte of the widest character tells the str's kind exactly (C2-C3: up
+    // to U+00FF, C4-EF: up to U+FFFF, F0 and above: beyond). The str is then
+    // made once at its final size and kind, and filled directly.
+    const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = begin + text.size();
+    std::size_t chars = 0;
+    unsigned char largest = 0;
+    for (const unsigned char* p = begin; p < end; ++p) {
+        chars += (*p & 0xC0) != 0x80;
+        largest = *p > largest ? *p : largest;
+    }
+    Py_UCS4 maxchar = largest < 0x80 ? 0x7F : largest < 0xC4 ? 0xFF : largest < 0xF0 ? 0xFFFF : 0x10FFFF;
+    PyRef str = PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(chars), maxchar));
+    if (!str) {
+        return nullptr;
+    }
+    std::size_t decoded = chars;
+    switch (PyUnicode_KIND(str.get())) {
+        case PyUnicode_1BYTE_KIND:
+            if (maxchar == 0x7F) {
+                std::memcpy(PyUnicode_1BYTE_DATA(str.get()), begin, text.size());
+            } else {
+                decoded = decode_utf8(begin, end, PyUnicode_1BYTE_DATA(str.get()));
+            }
+            break;
+        case PyUnicode_2BYTE_KIND:
+            decoded = decode_utf8(begin, end, PyUnicode_2BYTE_DATA(str.get()));
+            break;
+        default:
+            decoded = decode_utf8(begin, end, PyUnicode_4BYTE_DATA(str.get()));
+            break;
+    }
+    if (decoded != chars) {
+        // Not valid UTF-8 after all: let the interpreter's decoder judge it.
+        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    }
+    return str.release();
+}
 
 Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bool pretty) {
     const PyTypeLookup* lookup = PyTypeLookup::cached();

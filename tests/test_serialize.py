@@ -379,6 +379,21 @@ def test_string_forms(text, written):
     assert serialize(text) == written
 
 
+@pytest.mark.parametrize(
+    "text",
+    ["plain", "\x80", "\xff", "\u0100", "é" * 9 + "\u20ac", "\uffff", "\U00010000", "\U0010ffff",
+     "abcdefgh" * 3 + "\xe9" + "abcdefg" * 5 + "\u4e2d" + "x" * 9 + "\U0001f600" + "tail"],
+)
+def test_output_str_has_the_exact_characters(text):
+    # The result str is built at the kind its widest character needs; a str
+    # of the wrong kind would compare unequal to the same characters.
+    out = serialize({"k": text, text: [text]})
+    key = text if text == "plain" else f'"{text}"'
+    assert out == f'k = "{text}"\n{key} = ["{text}"]\n'
+    assert out.encode("utf-8").decode("utf-8") == out
+    assert serialize(text) == f'"{text}"'
+
+
 def test_none_written_as_string_takes_the_string_forms():
     assert value_text(None, none_value='say "nil"') == "'say \"nil\"'"
     assert value_text(None, none_value="a\nb") == '"""\na\nb"""'

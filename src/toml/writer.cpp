@@ -233,16 +233,19 @@ KeyForm key_form(std::string_view text) noexcept {
     if (text.empty()) {
         return KeyForm::Basic;
     }
-    bool bare = true, special = false, squote = false, control = false;
+    std::size_t i = 0;
+    while (i < text.size() && class_of(text[i]) == kBare) {
+        ++i;
+    }
+    if (i == text.size()) {
+        return KeyForm::Bare;  // the common case, decided in one tight loop
+    }
+    bool special = false, squote = false, control = false;
     for (char c : text) {
         std::uint8_t cls = class_of(c);
-        bare &= cls == kBare;
         special |= (cls & (kBackslash | kDquote)) != 0;
         squote |= (cls & kSquote) != 0;
         control |= (cls & (kControl | kNewline)) != 0;
-    }
-    if (bare) {
-        return KeyForm::Bare;
     }
     if (special && !squote && !control) {
         return KeyForm::Literal;
