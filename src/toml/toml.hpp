@@ -85,8 +85,10 @@ class Value {
 public:
     Type type() const noexcept;
     // Byte offset in the input where the value starts. For a table: where it
-    // was first defined (its header, its opening brace, the first dotted key
-    // that made it, or 0 for the root table).
+    // was first defined: the `[` of the header that made it (also for the
+    // parent tables a header path creates, and for arrays of tables and
+    // their elements), its opening brace, the start of the first dotted key
+    // that made it, or 0 for the root table.
     std::size_t offset() const noexcept;
 
     // Accessors; each may only be called for the matching type().
@@ -208,6 +210,12 @@ private:
 struct ParseOptions {
     // Containers (arrays, inline tables, and tables made by headers or dotted
     // keys) may nest this deep; one level more fails the parse.
+    //
+    // Depth counts containers from the root table, which is level 0: in
+    // `a.b.c = [[1]]` the tables a and b are at levels 1 and 2 and the arrays
+    // at 3 and 4; `[x.y]` puts x at 1 and y at 2; `[[t]]` puts the array t at
+    // 1 and each of its tables at 2. Nested arrays and inline tables are read
+    // recursively, so values above 1024 are treated as 1024.
     std::size_t max_depth = 256;
 };
 
@@ -244,3 +252,5 @@ private:
 ParseResult parse(std::string_view input, const ParseOptions& options = {});
 
 }  // namespace toml
+
+#include "detail.hpp"  // the tree's layout and the inline accessors

@@ -5,7 +5,8 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(VEXIL_TOML_NO_SIMD)
+#define VEXIL_WRITER_SSE2 1
 #include <emmintrin.h>
 #endif
 
@@ -59,7 +60,7 @@ std::size_t plain_prefix(std::string_view text) noexcept {
     const char* begin = text.data();
     const char* p = begin;
     const char* end = begin + text.size();
-#if defined(__SSE2__)
+#if defined(VEXIL_WRITER_SSE2)
     const __m128i low = _mm_set1_epi8(0x1F);
     const __m128i dquote = _mm_set1_epi8('"');
     const __m128i backslash = _mm_set1_epi8('\\');

@@ -1,0 +1,17 @@
+# Copies the toml-test cases and the small benchmark documents into OUT as seeds.
+file(MAKE_DIRECTORY "${OUT}")
+file(GLOB_RECURSE seeds "${SHARED}/toml-test/valid/*.toml" "${SHARED}/toml-test/invalid/*.toml")
+file(GLOB bench "${SHARED}/bench/*.toml")
+set(count 0)
+foreach(seed IN LISTS seeds bench)
+  # Large documents only slow the mutations down.
+  file(SIZE "${seed}" bytes)
+  if(bytes GREATER 16384)
+    continue()
+  endif()
+  file(RELATIVE_PATH name "${SHARED}" "${seed}")
+  string(REPLACE "/" "_" name "${name}")
+  configure_file("${seed}" "${OUT}/${name}" COPYONLY)
+  math(EXPR count "${count} + 1")
+endforeach()
+message(STATUS "fuzz corpus: ${count} seeds in ${OUT}")

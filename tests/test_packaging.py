@@ -1,0 +1,48 @@
+"""Typing and packaging: mypy --strict on the package and on a usage example,
+and an sdist that builds and installs into a fresh virtual environment."""
+
+import os
+import pathlib
+import subprocess
+import sys
+import venv
+
+import pytest
+
+import vexil
+from conftest import ROOT
+
+PACKAGE = pathlib.Path(vexil.__file__).parent
+
+
+def test_package_ships_typing_files():
+    assert (PACKAGE / "py.typed").is_file()
+    assert (PACKAGE / "_vexil.pyi").is_file()
+
+
+def test_mypy_strict_on_package_and_usage():
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "-p", "vexil",
+         str(ROOT / "tests" / "typing" / "usage.py")],
+        capture_output=True, text=True, cwd=ROOT / "tests" / "typing",
+    )
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+def test_sdist_builds_and_installs_in_fresh_venv(tmp_path):
+    dist = tmp_path / "dist"
+    subprocess.run([sys.executable, "-m", "build", "--sdist", "--outdir", dist, ROOT], check=True,
+                   capture_output=True)
+    (sdist,) = dist.glob("vexil-*.tar.gz")
+    env_dir = tmp_path / "venv"
+    venv.create(env_dir, with_pip=True)
+    python = env_dir / ("Scripts" if os.name == "nt" else "bin") / "python"
+    install = subprocess.run([python, "-m", "pip", "install", "--quiet", sdist], capture_output=True, text=True)
+    assert install.returncode == 0, install.stdout + install.stderr
+    check = subprocess.run(
+        [python, "-c", "import vexil; print(vexil.__version__, vexil.loads('a = [1, 2]'), vexil.dumps({'b': 1}))"],
+        capture_output=True, text=True, cwd=tmp_path,
+    )
+    assert check.returncode == 0, check.stderr
+    assert check.stdout.split()[0] == vexil.__version__
+    assert "{'a': [1, 2]} b = 1" in check.stdout.replace("\n", " ")
