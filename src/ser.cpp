@@ -120,8 +120,8 @@ std::string utf8_lossy(PyObject* str) {
     return text;
 }
 
-}  // namespace
-
+// The message for a number, date-time or string that could not be
+// formatted into the output.
 std::string fmt_err() { return "error writing TOML"; }
 
 // The text that names an offending object in a message: "repr (TypeName)",
@@ -144,8 +144,6 @@ std::string any_repr(PyObject* obj) {
     text += ")";
     return text;
 }
-
-namespace {
 
 Status write_value(Writer& w, PyObject* obj);
 Status write_table(Writer& w, PyObject* dict, TableKind kind);
