@@ -640,3 +640,34 @@ def test_unwritable_key_error_wins_over_duplicate_check():
 @pytest.mark.skipif(sys.version_info < (3, 12), reason="dict repr of OrderedDict differs")
 def test_ordered_dict_message_text():
     fails(collections.OrderedDict(a=1), "OrderedDict({'a': 1}) (OrderedDict) is not serializable to TOML")
+
+
+def test_containers_changed_by_python_code_during_the_walk():
+    # A tzinfo's utcoffset runs in the middle of the walk. Each one here
+    # empties the container being written when it is asked: what that
+    # container held when it was reached is still written, and nothing is
+    # freed under the writer.
+    class Meddler(dt.tzinfo):
+        def __init__(self, victim):
+            self.victim = victim
+
+        def utcoffset(self, when):
+            self.victim.clear()
+            return dt.timedelta(hours=1)
+
+    root, items, inner = {}, [], {}
+    root.update(a=dt.datetime(2000, 1, 1, tzinfo=Meddler(root)), b="x" * 50, items=items, inner=inner)
+    items.extend([dt.datetime(2000, 1, 1, tzinfo=Meddler(items)), "y" * 50, {"z": "w" * 50}])
+    inner.update(k=dt.datetime(2000, 1, 1, tzinfo=Meddler(inner)), v="v" * 50)
+    text = serialize(root)
+    assert text == (
+        f'a = 2000-01-01T00:00:00+01:00\nb = "{"x" * 50}"\n'
+        f'items = [2000-01-01T00:00:00+01:00, "{"y" * 50}", {{ z = "{"w" * 50}" }}]\n'
+        f'\n[inner]\nk = 2000-01-01T00:00:00+01:00\nv = "{"v" * 50}"\n'
+    )
+    assert root == {} and items == [] and inner == {}
+
+    # An array of tables is taken before the plain values are written.
+    aot = [{"a": 1}, {"b": 2}]
+    text = serialize({"when": dt.datetime(2000, 1, 1, tzinfo=Meddler(aot)), "aot": aot})
+    assert text == "when = 2000-01-01T00:00:00+01:00\n\n[[aot]]\na = 1\n\n[[aot]]\nb = 2\n"
