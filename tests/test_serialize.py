@@ -541,6 +541,11 @@ def test_datetimes_with_tzinfo(TzInfo, minutes, text):
     assert value_text(value) == "1979-05-27T07:32:00.25" + text
 
 
+class Unprintable(Exception):
+    def __str__(self):
+        raise RuntimeError("no str either")
+
+
 class FixedZone(dt.tzinfo):
     """A foreign tzinfo whose utcoffset gives whatever it was made with."""
 
@@ -568,6 +573,7 @@ class FixedZone(dt.tzinfo):
             "ValueError: TOML offsets must be a whole number of minutes, got -1 day, 23:59:00.000005",
         ),
         (ZeroDivisionError("tz broke"), "ZeroDivisionError: tz broke"),
+        (Unprintable(), "Unprintable: <exception str() failed>"),
         (3600, "TypeError: tzinfo.utcoffset() must return None or timedelta, not 'int'"),
         (dt.timedelta(hours=24), "ValueError: offset must be a timedelta strictly between"),
     ],
