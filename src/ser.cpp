@@ -17,6 +17,10 @@
 #include <unordered_set>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "datetime.hpp"
 #include "py_type.hpp"
 #include "toml/writer.hpp"
@@ -706,6 +710,31 @@ template <class Char>
 std::size_t decode_utf8(const unsigned char* p, const unsigned char* end, Char* out) {
     Char* start = out;
     while (p < end) {
+#if defined(__SSE2__)
+        // Runs of ASCII, sixteen bytes at a time, widened to the code unit.
+        if constexpr (sizeof(Char) > 1) {
+            const __m128i zero = _mm_setzero_si128();
+            while (end - p >= 16) {
+                __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                if (_mm_movemask_epi8(bytes) != 0) {
+                    break;
+                }
+                __m128i low = _mm_unpacklo_epi8(bytes, zero), high = _mm_unpackhi_epi8(bytes, zero);
+                auto* dst = reinterpret_cast<__m128i*>(out);
+                if constexpr (sizeof(Char) == 2) {
+                    _mm_storeu_si128(dst, low);
+                    _mm_storeu_si128(dst + 1, high);
+                } else {
+                    _mm_storeu_si128(dst, _mm_unpacklo_epi16(low, zero));
+                    _mm_storeu_si128(dst + 1, _mm_unpackhi_epi16(low, zero));
+                    _mm_storeu_si128(dst + 2, _mm_unpacklo_epi16(high, zero));
+                    _mm_storeu_si128(dst + 3, _mm_unpackhi_epi16(high, zero));
+                }
+                out += 16;
+                p += 16;
+            }
+        }
+#endif
         // Runs of ASCII, eight bytes at a time.
         while (end - p >= 8) {
             std::uint64_t word;

@@ -394,6 +394,14 @@ def test_output_str_has_the_exact_characters(text):
     assert serialize(text) == f'"{text}"'
 
 
+@pytest.mark.parametrize("wide", ["\xe9", "\u4e2d", "\U0001f600"])
+def test_output_str_around_ascii_runs(wide):
+    # Wide characters at every offset around the 8- and 16-byte ASCII runs.
+    for at in range(40):
+        text = "a" * at + wide + "b" * (40 - at) + wide
+        assert serialize(text) == f'"{text}"'
+
+
 def test_none_written_as_string_takes_the_string_forms():
     assert value_text(None, none_value='say "nil"') == "'say \"nil\"'"
     assert value_text(None, none_value="a\nb") == '"""\na\nb"""'
