@@ -65,7 +65,7 @@ struct DateTime {
     Time time;
     bool has_date;
     bool has_time;
-    OffsetKind offset;
+    OffsetKind offset;            // Z (or z) gives Utc; +00:00 and -00:00 give Minutes with 0
     std::int16_t offset_minutes;  // signed ±(HH*60+MM) when offset == Minutes; 0 otherwise
 };
 
