@@ -10,6 +10,7 @@
 
 #include "de.hpp"
 #include "py.hpp"
+#include "ser.hpp"
 #include "toml/toml.hpp"
 #include "version.hpp"
 
@@ -388,6 +389,45 @@ constexpr int entry_flags = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
 PyMethodDef deserialize_def = {"deserialize", as_cfunction(deserialize), entry_flags,
                                "deserialize(toml_data, none_value=None)\n--\n\n"};
 
+const char* const serialize_names[] = {"obj", "none_value"};
+const Signature serialize_signature{"serialize()", serialize_names, 2, 1};
+const Signature serialize_pretty_signature{"serialize_pretty()", serialize_names, 2, 1};
+
+// serialize and serialize_pretty: the same body, compact or pretty layout.
+PyObject* serialize_call(const Signature& signature, bool pretty, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        PyObject* argv[2];
+        if (!parse_arguments(signature, args, nargs, kwnames, argv)) {
+            return nullptr;
+        }
+        PyRef obj = PyRef::borrow(argv[0]);
+        NoneValue none_value;  // a bad none_value is reported before obj is looked at
+        if (!none_value_argument(argv[1], &none_value)) {
+            return nullptr;
+        }
+        Result<std::string, std::string> text = to_toml(obj.get(), none_value, pretty);
+        if (!text) {
+            raise_module_error(serialization_error_class(), text.error());
+            return nullptr;
+        }
+        return toml_text_to_str(text.value());
+    });
+}
+
+PyObject* serialize(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return serialize_call(serialize_signature, false, args, nargs, kwnames);
+}
+
+PyObject* serialize_pretty(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return serialize_call(serialize_pretty_signature, true, args, nargs, kwnames);
+}
+
+PyMethodDef serialize_def = {"serialize", as_cfunction(serialize), entry_flags,
+                             "serialize(obj, none_value=None)\n--\n\n"};
+PyMethodDef serialize_pretty_def = {"serialize_pretty", as_cfunction(serialize_pretty), entry_flags,
+                                    "serialize_pretty(obj, none_value=None)\n--\n\n"};
+
 // ---------------------------------------------------------------------------
 // Module definition and exec step.
 
@@ -462,6 +502,9 @@ int module_exec(PyObject* module) {
         return -1;
     }
     if (add_function(module, &deserialize_def) < 0) {
+        return -1;
+    }
+    if (add_function(module, &serialize_def) < 0 || add_function(module, &serialize_pretty_def) < 0) {
         return -1;
     }
     return 0;
