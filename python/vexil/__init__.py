@@ -21,7 +21,7 @@ from __future__ import annotations
 import os
 import re
 import tempfile
-from typing import IO, Any, BinaryIO, TextIO, Union
+from typing import IO, Any, BinaryIO, TextIO, Union, cast
 
 from . import _vexil
 from ._vexil import TomlParsingError, TomlSerializationError, deserialize, serialize, serialize_pretty
@@ -144,9 +144,9 @@ def dump(
     if isinstance(fp, (str, os.PathLike)):
         _write_atomically(os.fspath(fp), text.encode("utf-8"))
     elif _is_binary(fp):
-        fp.write(text.encode("utf-8"))  # type: ignore[arg-type]
+        cast(BinaryIO, fp).write(text.encode("utf-8"))
     else:
-        fp.write(text)  # type: ignore[arg-type]
+        cast(TextIO, fp).write(text)
 
 
 def _is_binary(fp: IO[Any]) -> bool:
