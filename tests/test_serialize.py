@@ -487,6 +487,19 @@ def test_numpy_bool_keys():
     fails({key: 1}, f"{key!r} (int64) is not serializable as a TOML key")
 
 
+@pytest.mark.parametrize("name", ["bool_", "bool"])
+def test_numpy_style_bool_keys_without_numpy(name):
+    # numpy's boolean scalar is recognised by its type's module and name,
+    # and its truth value; a look-alike type shows that without numpy.
+    fake = type(name, (), {"__module__": "numpy", "__bool__": lambda self: self.value})
+    true, false = fake(), fake()
+    true.value, false.value = True, False
+    assert serialize({true: 1, false: 2}) == "true = 1\nfalse = 2\n"
+    other = type(name, (), {"__module__": "numpy_extra", "__bool__": lambda self: True,
+                            "__repr__": lambda self: "X"})
+    fails({other(): 1}, f"X ({name}) is not serializable as a TOML key")
+
+
 # --- bytes and bytearray ------------------------------------------------------------
 
 
