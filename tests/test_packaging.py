@@ -31,15 +31,12 @@ def test_mypy_strict(target):
     assert result.returncode == 0, result.stdout + result.stderr
 
 
-def test_sdist_builds_and_installs_in_fresh_venv(tmp_path):
-    dist = tmp_path / "dist"
-    subprocess.run([sys.executable, "-m", "build", "--sdist", "--outdir", dist, ROOT], check=True,
-                   capture_output=True)
-    (sdist,) = dist.glob("vexil-*.tar.gz")
-    env_dir = tmp_path / "venv"
+def install_and_use(artifact, tmp_path):
+    """Installs a wheel or sdist into a fresh venv and uses the package there."""
+    env_dir = tmp_path / f"venv-{artifact.suffix}"
     venv.create(env_dir, with_pip=True)
     python = env_dir / ("Scripts" if os.name == "nt" else "bin") / "python"
-    install = subprocess.run([python, "-m", "pip", "install", "--quiet", sdist], capture_output=True, text=True)
+    install = subprocess.run([python, "-m", "pip", "install", "--quiet", artifact], capture_output=True, text=True)
     assert install.returncode == 0, install.stdout + install.stderr
     check = subprocess.run(
         [python, "-c", "import vexil; print(vexil.__version__, vexil.loads('a = [1, 2]'), vexil.dumps({'b': 1}))"],
@@ -48,3 +45,19 @@ def test_sdist_builds_and_installs_in_fresh_venv(tmp_path):
     assert check.returncode == 0, check.stderr
     assert check.stdout.split()[0] == vexil.__version__
     assert "{'a': [1, 2]} b = 1" in check.stdout.replace("\n", " ")
+
+
+def test_sdist_builds_and_installs_in_fresh_venv(tmp_path):
+    dist = tmp_path / "dist"
+    subprocess.run([sys.executable, "-m", "build", "--sdist", "--outdir", dist, ROOT], check=True,
+                   capture_output=True)
+    (sdist,) = dist.glob("vexil-*.tar.gz")
+    install_and_use(sdist, tmp_path)
+
+
+def test_pip_wheel_builds_an_installable_wheel(tmp_path):
+    dist = tmp_path / "wheels"
+    subprocess.run([sys.executable, "-m", "pip", "wheel", "--no-deps", "--wheel-dir", dist, ROOT], check=True,
+                   capture_output=True)
+    (wheel,) = dist.glob("vexil-*.whl")
+    install_and_use(wheel, tmp_path)
