@@ -488,6 +488,15 @@ int add_class(PyObject* module, const char* name, PyObject* cls) {
 }
 
 int module_exec(PyObject* module) {
+    // The one-time caches (the exception classes, the TzInfo type, the
+    // datetime C API, the type table) are process-wide and hold objects of
+    // the interpreter that filled them; another interpreter would use them
+    // after that one is gone. So the module loads in the main interpreter
+    // only (on 3.12+ a module-level slot could say this, but 3.11 has none).
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+        PyErr_SetString(PyExc_ImportError, "module _vexil does not support loading in subinterpreters");
+        return -1;
+    }
     if (add_class(module, "TomlParsingError", parsing_error_class()) < 0 ||
         add_class(module, "TomlSerializationError", serialization_error_class()) < 0) {
         return -1;
