@@ -87,13 +87,41 @@ std::string nesting_error() {
            " levels, does the object contain itself?";
 }
 
-// Entering a container: fails once more than nesting_limit are open.
-Status enter(Writer& w) {
-    if (++w.depth > nesting_limit) {
-        return nesting_error();
+// One container level (a table, an inline table, an array), open for the
+// life of the object. enter() fails once more than nesting_limit levels are
+// open. Each level also counts toward the interpreter's recursion limit:
+// Python code run in the middle of the walk (a tzinfo's utcoffset, a repr)
+// may call serialize again, and the levels of every walk in progress on the
+// thread then add up on one C stack; the recursion limit ends such a chain
+// with RecursionError before the stack overflows. Both counts are given back
+// when the level ends, on every path.
+class Level {
+public:
+    explicit Level(Writer& w) noexcept : w_(w) { ++w_.depth; }
+    ~Level() {
+        if (entered_) {
+            Py_LeaveRecursiveCall();
+        }
+        --w_.depth;
     }
-    return ok_status;
-}
+    Level(const Level&) = delete;
+    Level& operator=(const Level&) = delete;
+
+    Status enter() {
+        if (w_.depth > nesting_limit) {
+            return nesting_error();
+        }
+        if (Py_EnterRecursiveCall(" while writing TOML") != 0) {
+            return take_exception_text();
+        }
+        entered_ = true;
+        return ok_status;
+    }
+
+private:
+    Writer& w_;
+    bool entered_ = false;
+};
 
 // UTF-8 of a str; lone surrogates become U+FFFD. Used for texts that only go
 // into messages.
@@ -349,7 +377,8 @@ std::size_t array_elements(Writer& w, PyObject* obj) {
 // layout decision).
 template <class Element, class Write>
 Status write_array(Writer& w, std::size_t count, Element&& element, Write&& write, bool skip_none) {
-    if (Status error = enter(w)) {
+    Level level(w);
+    if (Status error = level.enter()) {
         return error;
     }
     const bool multiline = w.pretty && count >= 2;
@@ -379,7 +408,6 @@ Status write_array(Writer& w, std::size_t count, Element&& element, Write&& writ
         w.output.push_back('\n');
     }
     w.output.push_back(']');
-    --w.depth;
     return ok_status;
 }
 
@@ -455,7 +483,8 @@ Status write_str(Writer& w, PyObject* obj) {
 // Appends "{ k = v, ... }" ("{}" when empty): plain values, then arrays, then
 // tables, each inline. Arrays of dicts become arrays of inline tables.
 Status write_inline_table(Writer& w, PyObject* dict) {
-    if (Status error = enter(w)) {
+    Level level(w);
+    if (Status error = level.enter()) {
         return error;
     }
     StackScope scope(w.entries);
@@ -486,7 +515,6 @@ Status write_inline_table(Writer& w, PyObject* dict) {
         w.output.push_back(' ');
     }
     w.output.push_back('}');
-    --w.depth;
     return ok_status;
 }
 
@@ -602,7 +630,8 @@ private:
 // arrays written as values, then its arrays of tables and its nested tables,
 // each with their own headers.
 Status write_table(Writer& w, PyObject* dict, TableKind kind) {
-    if (Status error = enter(w)) {
+    Level level(w);
+    if (Status error = level.enter()) {
         return error;
     }
     StackScope entries_scope(w.entries);
@@ -695,7 +724,6 @@ Status write_table(Writer& w, PyObject* dict, TableKind kind) {
             return error;
         }
     }
-    --w.depth;
     return ok_status;
 }
 
