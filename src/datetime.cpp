@@ -119,7 +119,10 @@ PyObject* tzinfo_alloc(PyTypeObject* type, std::int16_t minutes) {
 const char* const tzinfo_new_names[] = {"minutes"};
 const Signature tzinfo_new_signature{"TzInfo.__new__()", tzinfo_new_names, 1, 1};
 
-PyObject* tzinfo_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+// TzInfo(minutes). The slots and methods that allocate C++ text (the
+// argument notes, the zone name) run their bodies through guarded(), so that
+// not even std::bad_alloc unwinds into the interpreter.
+PyObject* tzinfo_construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* argument = nullptr;
     if (!parse_tuple_arguments(tzinfo_new_signature, args, kwargs, &argument)) {
         return nullptr;
@@ -142,6 +145,10 @@ PyObject* tzinfo_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return tzinfo_alloc(type, static_cast<std::int16_t>(minutes));
 }
 
+PyObject* tzinfo_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded<PyObject*>(nullptr, [&] { return tzinfo_construct(type, args, kwargs); });
+}
+
 void tzinfo_dealloc(PyObject* self) {
     // A heap type's instance holds a reference to its type.
     PyTypeObject* type = Py_TYPE(self);
@@ -150,11 +157,12 @@ void tzinfo_dealloc(PyObject* self) {
 }
 
 PyObject* tzinfo_str(PyObject* self) {
-    return unicode_from(zone_name(minutes_of(self)));
+    return guarded<PyObject*>(nullptr, [self] { return unicode_from(zone_name(minutes_of(self))); });
 }
 
 PyObject* tzinfo_repr(PyObject* self) {
-    return unicode_from("TzInfo(" + zone_name(minutes_of(self)) + ")");
+    return guarded<PyObject*>(nullptr,
+                              [self] { return unicode_from("TzInfo(" + zone_name(minutes_of(self)) + ")"); });
 }
 
 PyObject* tzinfo_seconds(PyObject* self, PyObject*) {
@@ -173,7 +181,7 @@ PyObject* tzinfo_reduce(PyObject* self, PyObject*) {
 const char* const utcoffset_names[] = {"dt"};
 const Signature utcoffset_signature{"TzInfo.utcoffset()", utcoffset_names, 1, 1};
 
-PyObject* tzinfo_utcoffset(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* utcoffset_timedelta(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* dt = nullptr;
     if (!parse_arguments(utcoffset_signature, args, nargs, kwnames, &dt)) {
         return nullptr;
@@ -188,6 +196,10 @@ PyObject* tzinfo_utcoffset(PyObject* self, PyObject* const* args, Py_ssize_t nar
         return nullptr;
     }
     return api->Delta_FromDelta(0, static_cast<int>(minutes_of(self)) * 60, 0, 1, api->DeltaType);
+}
+
+PyObject* tzinfo_utcoffset(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded<PyObject*>(nullptr, [&] { return utcoffset_timedelta(self, args, nargs, kwnames); });
 }
 
 const char* const tzname_names[] = {"_dt"};

@@ -3,8 +3,6 @@
 #include "lib.hpp"
 
 #include <cstring>
-#include <exception>
-#include <new>
 #include <string>
 #include <string_view>
 
@@ -331,27 +329,11 @@ bool none_value_argument(PyObject* obj, NoneValue* out) {
     return true;
 }
 
-// Runs an entry point's body, turning any C++ exception that escapes it into
-// a Python exception instead of letting it unwind into the interpreter.
-template <class Body>
-PyObject* guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        raise_internal_error(e.what());
-    } catch (...) {
-        raise_internal_error("unknown internal error");
-    }
-    return nullptr;
-}
-
 const char* const deserialize_names[] = {"toml_data", "none_value"};
 const Signature deserialize_signature{"deserialize()", deserialize_names, 2, 1};
 
 PyObject* deserialize(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
+    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         PyObject* argv[2];
         if (!parse_arguments(deserialize_signature, args, nargs, kwnames, argv)) {
             return nullptr;
@@ -396,7 +378,7 @@ const Signature serialize_pretty_signature{"serialize_pretty()", serialize_names
 // serialize and serialize_pretty: the same body, compact or pretty layout.
 PyObject* serialize_call(const Signature& signature, bool pretty, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
+    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         PyObject* argv[2];
         if (!parse_arguments(signature, args, nargs, kwnames, argv)) {
             return nullptr;
@@ -487,7 +469,7 @@ int add_class(PyObject* module, const char* name, PyObject* cls) {
     return add_attribute(module, name, cls);
 }
 
-int module_exec(PyObject* module) {
+int fill_module(PyObject* module) {
     // The one-time caches (the exception classes, the TzInfo type, the
     // datetime C API, the type table) are process-wide and hold objects of
     // the interpreter that filled them; another interpreter would use them
@@ -517,6 +499,10 @@ int module_exec(PyObject* module) {
         return -1;
     }
     return 0;
+}
+
+int module_exec(PyObject* module) {
+    return guarded(-1, [module] { return fill_module(module); });
 }
 
 PyModuleDef_Slot module_slots[] = {
