@@ -202,6 +202,42 @@ PyObject* tzinfo_utcoffset(PyObject* self, PyObject* const* args, Py_ssize_t nar
     return guarded<PyObject*>(nullptr, [&] { return utcoffset_timedelta(self, args, nargs, kwnames); });
 }
 
+// datetime.astimezone() and datetime.now(tz) convert through fromutc. The
+// one datetime.tzinfo provides insists on a dst() other than None, and
+// TzInfo's dst() is None, so it refused every conversion into a TzInfo. This
+// one does what datetime.timezone's does: the UTC time `dt` (whose tzinfo is
+// this TzInfo) plus the offset.
+const Signature fromutc_signature{"TzInfo.fromutc()", utcoffset_names, 1, 1};
+
+PyObject* local_from_utc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* dt = nullptr;
+    if (!parse_arguments(fromutc_signature, args, nargs, kwnames, &dt)) {
+        return nullptr;
+    }
+    PyDateTime_CAPI* api = datetime_api();
+    if (api == nullptr) {
+        return nullptr;
+    }
+    if (!PyObject_TypeCheck(dt, api->DateTimeType)) {
+        raise_not_instance(dt, "datetime");
+        note_parameter("dt");
+        return nullptr;
+    }
+    if (!_PyDateTime_HAS_TZINFO(dt) || PyDateTime_DATE_GET_TZINFO(dt) != self) {
+        PyErr_SetString(PyExc_ValueError, "fromutc: dt.tzinfo is not self");
+        return nullptr;
+    }
+    PyRef offset = PyRef::steal(api->Delta_FromDelta(0, static_cast<int>(minutes_of(self)) * 60, 0, 1, api->DeltaType));
+    if (!offset) {
+        return nullptr;
+    }
+    return PyNumber_Add(dt, offset.get());
+}
+
+PyObject* tzinfo_fromutc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded<PyObject*>(nullptr, [&] { return local_from_utc(self, args, nargs, kwnames); });
+}
+
 const char* const tzname_names[] = {"_dt"};
 const Signature tzname_signature{"TzInfo.tzname()", tzname_names, 1, 1};
 const Signature dst_signature{"TzInfo.dst()", tzname_names, 1, 1};
@@ -232,6 +268,7 @@ PyMethodDef tzinfo_methods[] = {
     {"utcoffset", as_method(tzinfo_utcoffset), METH_FASTCALL | METH_KEYWORDS, "utcoffset($self, dt)\n--\n\n"},
     {"tzname", as_method(tzinfo_tzname), METH_FASTCALL | METH_KEYWORDS, "tzname($self, _dt)\n--\n\n"},
     {"dst", as_method(tzinfo_dst), METH_FASTCALL | METH_KEYWORDS, "dst($self, _dt)\n--\n\n"},
+    {"fromutc", as_method(tzinfo_fromutc), METH_FASTCALL | METH_KEYWORDS, "fromutc($self, dt)\n--\n\n"},
     {"__reduce__", as_method(tzinfo_reduce), METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
