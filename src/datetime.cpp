@@ -60,14 +60,6 @@ std::int16_t minutes_of(PyObject* self) {
     return reinterpret_cast<TzInfoObject*>(self)->minutes;
 }
 
-// Attaches "while processing '<parameter>'" to the pending exception.
-void note_parameter(const char* parameter) {
-    std::string note = "while processing '";
-    note += parameter;
-    note += "'";
-    add_note_to_pending(note.c_str());
-}
-
 // Reads the arguments of tp_new (a tuple and an optional dict) with the same
 // rules and messages as the vectorcall entry points.
 bool parse_tuple_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
@@ -372,25 +364,6 @@ PyObject* utcoffset_str() {
     return utcoffset_name.get_or_init([] { return PyUnicode_InternFromString("utcoffset"); });
 }
 
-// The zone name a TzInfo of `minutes` shows: UTC, or UTC+HH:MM / UTC-HH:MM
-// (hours beyond 99 in full).
-std::string zone_name(int minutes) {
-    if (minutes == 0) {
-        return "UTC";
-    }
-    unsigned magnitude = static_cast<std::uint16_t>(minutes < 0 ? -minutes : minutes);
-    unsigned hours = magnitude / 60, rest = magnitude % 60;
-    std::string name = minutes < 0 ? "UTC-" : "UTC+";
-    if (hours < 10) {
-        name += '0';
-    }
-    name += std::to_string(hours);
-    name += ':';
-    name += static_cast<char>('0' + rest / 10);
-    name += static_cast<char>('0' + rest % 10);
-    return name;
-}
-
 // A TOML offset is HH:MM with HH at most 23.
 constexpr int max_offset_minutes = 24 * 60 - 1;
 
@@ -410,12 +383,12 @@ bool offset_to_toml(PyObject* dt, toml::DateTime* out) {
     }
     int minutes = 0;
     if (is_tzinfo(tzinfo.get())) {
-        minutes = reinterpret_cast<TzInfoObject*>(tzinfo.get())->minutes;
+        minutes = minutes_of(tzinfo.get());
         // Python code can make a TzInfo of up to +-32767 minutes; written as
         // +33:20 it would be text no TOML reader accepts.
         if (minutes < -max_offset_minutes || minutes > max_offset_minutes) {
             PyErr_Format(PyExc_ValueError, "TOML offsets must be less than 24 hours, got %s",
-                         zone_name(minutes).c_str());
+                         zone_name(static_cast<std::int16_t>(minutes)).c_str());
             return false;
         }
     } else {

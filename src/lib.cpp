@@ -51,9 +51,10 @@ void restore_exception(PyObject* exc) {
 #endif
 }
 
-// UTF-8 of a str with every lone surrogate replaced by U+FFFD, or nullopt
-// (error cleared) if `str` is not a str. The codec's "replace" handler would
-// write "?" instead, so the slow path encodes code point by code point.
+}  // namespace
+
+// The codec's "replace" handler would write "?" for a lone surrogate, so the
+// slow path encodes code point by code point.
 std::optional<std::string> utf8_replacing(PyObject* str) {
     if (!PyUnicode_Check(str)) {
         return std::nullopt;
@@ -90,8 +91,6 @@ std::optional<std::string> utf8_replacing(PyObject* str) {
     return text;
 }
 
-}  // namespace
-
 std::string type_qualname(PyTypeObject* type, std::string_view fallback) {
     PyRef name = PyRef::steal(PyType_GetQualName(type));
     if (name) {
@@ -121,12 +120,15 @@ std::string take_exception_text() {
     return text;
 }
 
-void add_note_to_pending(const char* note) {
+void note_parameter(const char* parameter) {
     PyRef exc = PyRef::steal(fetch_exception());
     if (!exc) {
         return;
     }
-    PyRef result = PyRef::steal(PyObject_CallMethod(exc.get(), "add_note", "s", note));
+    std::string note = "while processing '";
+    note += parameter;
+    note += "'";
+    PyRef result = PyRef::steal(PyObject_CallMethod(exc.get(), "add_note", "s", note.c_str()));
     if (!result) {
         PyErr_Clear();
     }
@@ -308,10 +310,7 @@ bool text_argument(PyObject* obj, const char* parameter, std::string_view* out) 
             return true;
         }
     }
-    std::string note = "while processing '";
-    note += parameter;
-    note += "'";
-    add_note_to_pending(note.c_str());
+    note_parameter(parameter);
     return false;
 }
 

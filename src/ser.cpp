@@ -123,35 +123,6 @@ private:
     bool entered_ = false;
 };
 
-// UTF-8 of a str; lone surrogates become U+FFFD. Used for texts that only go
-// into messages.
-std::string utf8_lossy(PyObject* str) {
-    Py_ssize_t length = 0;
-    if (const char* data = PyUnicode_AsUTF8AndSize(str, &length)) {
-        return std::string(data, static_cast<std::size_t>(length));
-    }
-    PyErr_Clear();
-    PyRef bytes = PyRef::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
-    if (!bytes) {
-        PyErr_Clear();
-        return "?";
-    }
-    std::string_view raw(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
-    std::string text;
-    text.reserve(raw.size());
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-        // A surrogate is encoded ED A0..BF 80..BF; nothing else starts so.
-        if (static_cast<unsigned char>(raw[i]) == 0xED && i + 2 < raw.size() &&
-            static_cast<unsigned char>(raw[i + 1]) >= 0xA0) {
-            text += "\xEF\xBF\xBD";
-            i += 2;
-        } else {
-            text += raw[i];
-        }
-    }
-    return text;
-}
-
 // The message for a number, date-time or string that could not be
 // formatted into the output.
 std::string fmt_err() { return "error writing TOML"; }
@@ -161,7 +132,7 @@ std::string fmt_err() { return "error writing TOML"; }
 std::string any_repr(PyObject* obj) {
     std::string type_name = "unknown";
     if (PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(obj)))) {
-        type_name = utf8_lossy(name.get());
+        type_name = utf8_replacing(name.get()).value_or("unknown");
     } else {
         PyErr_Clear();
     }
@@ -170,7 +141,7 @@ std::string any_repr(PyObject* obj) {
         PyErr_Clear();
         return type_name;
     }
-    std::string text = utf8_lossy(repr.get());
+    std::string text = utf8_replacing(repr.get()).value_or("?");
     text += " (";
     text += type_name;
     text += ")";
