@@ -191,35 +191,43 @@ bool numpy_bool_key(PyObject* key, bool* value, Status* error) {
 // The text a key stands for, before quoting: a str's own characters (a
 // subclass's __str__ is not consulted), none_value (or "null") for None,
 // "true"/"false" for booleans. The view lives as long as the key and the
-// none_value argument.
-Status key_text(const Writer& w, PyObject* key, std::string_view* out) {
+// none_value argument. Returns false for a key of no key kind; *error is set
+// for a key of a key kind whose text cannot be had (lone surrogates, a
+// failing truth test).
+bool key_kind_text(const Writer& w, PyObject* key, std::string_view* out, Status* error) {
     if (PyUnicode_Check(key)) {
         Py_ssize_t length = 0;
         const char* data = PyUnicode_AsUTF8AndSize(key, &length);
         if (data == nullptr) {
-            return take_exception_text();
+            *error = take_exception_text();
+        } else {
+            *out = std::string_view(data, static_cast<std::size_t>(length));
         }
-        *out = std::string_view(data, static_cast<std::size_t>(length));
-        return ok_status;
+        return true;
     }
     if (key == Py_None) {
         *out = w.none_value ? *w.none_value : std::string_view("null");
-        return ok_status;
+        return true;
     }
     bool truth = false;
     if (Py_TYPE(key) == w.lookup->bool_) {
         truth = key == Py_True;
-    } else {
-        Status error;
-        if (!numpy_bool_key(key, &truth, &error)) {
-            return any_repr(key) + " is not serializable as a TOML key";
-        }
-        if (error) {
-            return error;
-        }
+    } else if (!numpy_bool_key(key, &truth, error)) {
+        return false;
+    } else if (*error) {
+        return true;
     }
     *out = truth ? std::string_view("true") : std::string_view("false");
-    return ok_status;
+    return true;
+}
+
+// As key_kind_text, with the message for a key of no key kind.
+Status key_text(const Writer& w, PyObject* key, std::string_view* out) {
+    Status error;
+    if (!key_kind_text(w, key, out, &error)) {
+        return any_repr(key) + " is not serializable as a TOML key";
+    }
+    return error;
 }
 
 // Appends the key to the output, bare, literal or basic.
@@ -304,9 +312,8 @@ Status check_duplicate_keys(const Writer& w, const Groups& g) {
     seen.reserve(g.end - g.plain_begin);
     for (std::size_t i = g.plain_begin; i < g.end; ++i) {
         std::string_view text;
-        Status error = key_text(w, w.entries[i].key.get(), &text);
-        if (error) {
-            PyErr_Clear();
+        Status error;
+        if (!key_kind_text(w, w.entries[i].key.get(), &text, &error) || error) {
             continue;
         }
         if (!seen.insert(text).second) {

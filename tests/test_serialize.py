@@ -720,6 +720,18 @@ def test_unwritable_key_error_wins_over_duplicate_check():
     fails({True: 1, 7: 2}, "7 (int) is not serializable as a TOML key")
     fails({"a": {1, 2}, True: 1, 7: 2}, "{1, 2} (set) is not serializable to TOML")
 
+    # The check does not run the key's repr; only the message does, once.
+    class Counted:
+        calls = 0
+
+        def __repr__(self):
+            Counted.calls += 1
+            return "counted"
+
+    with pytest.raises(TomlSerializationError, match="^counted \\(Counted\\) is not serializable as a TOML key$"):
+        serialize({True: 1, Counted(): 2})
+    assert Counted.calls == 1
+
 
 @pytest.mark.skipif(sys.version_info < (3, 12), reason="dict repr of OrderedDict differs")
 def test_ordered_dict_message_text():
