@@ -170,12 +170,16 @@ PyObject* tzinfo_reduce(PyObject* self, PyObject*) {
     return Py_BuildValue("(O(i))", reinterpret_cast<PyObject*>(Py_TYPE(self)), static_cast<int>(minutes_of(self)));
 }
 
-const char* const utcoffset_names[] = {"dt"};
-const Signature utcoffset_signature{"TzInfo.utcoffset()", utcoffset_names, 1, 1};
+const char* const dt_names[] = {"dt"};
+const Signature utcoffset_signature{"TzInfo.utcoffset()", dt_names, 1, 1};
+const Signature fromutc_signature{"TzInfo.fromutc()", dt_names, 1, 1};
 
-PyObject* utcoffset_timedelta(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+// The one argument `dt` of utcoffset and fromutc: a datetime (or an instance
+// of a subclass). nullptr with a TypeError set (noted with the parameter)
+// otherwise.
+PyObject* datetime_argument(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* dt = nullptr;
-    if (!parse_arguments(utcoffset_signature, args, nargs, kwnames, &dt)) {
+    if (!parse_arguments(sig, args, nargs, kwnames, &dt)) {
         return nullptr;
     }
     PyDateTime_CAPI* api = datetime_api();
@@ -187,11 +191,25 @@ PyObject* utcoffset_timedelta(PyObject* self, PyObject* const* args, Py_ssize_t 
         note_parameter("dt");
         return nullptr;
     }
+    return dt;
+}
+
+// The offset as a timedelta, normalised (-90 minutes is days -1, seconds 81000).
+PyObject* offset_timedelta(PyObject* self) {
+    PyDateTime_CAPI* api = datetime_api();
+    if (api == nullptr) {
+        return nullptr;
+    }
     return api->Delta_FromDelta(0, static_cast<int>(minutes_of(self)) * 60, 0, 1, api->DeltaType);
 }
 
 PyObject* tzinfo_utcoffset(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded<PyObject*>(nullptr, [&] { return utcoffset_timedelta(self, args, nargs, kwnames); });
+    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        if (datetime_argument(utcoffset_signature, args, nargs, kwnames) == nullptr) {
+            return nullptr;
+        }
+        return offset_timedelta(self);
+    });
 }
 
 // datetime.astimezone() and datetime.now(tz) convert through fromutc. The
@@ -199,27 +217,16 @@ PyObject* tzinfo_utcoffset(PyObject* self, PyObject* const* args, Py_ssize_t nar
 // TzInfo's dst() is None, so it refused every conversion into a TzInfo. This
 // one does what datetime.timezone's does: the UTC time `dt` (whose tzinfo is
 // this TzInfo) plus the offset.
-const Signature fromutc_signature{"TzInfo.fromutc()", utcoffset_names, 1, 1};
-
 PyObject* local_from_utc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* dt = nullptr;
-    if (!parse_arguments(fromutc_signature, args, nargs, kwnames, &dt)) {
-        return nullptr;
-    }
-    PyDateTime_CAPI* api = datetime_api();
-    if (api == nullptr) {
-        return nullptr;
-    }
-    if (!PyObject_TypeCheck(dt, api->DateTimeType)) {
-        raise_not_instance(dt, "datetime");
-        note_parameter("dt");
+    PyObject* dt = datetime_argument(fromutc_signature, args, nargs, kwnames);
+    if (dt == nullptr) {
         return nullptr;
     }
     if (!_PyDateTime_HAS_TZINFO(dt) || PyDateTime_DATE_GET_TZINFO(dt) != self) {
         PyErr_SetString(PyExc_ValueError, "fromutc: dt.tzinfo is not self");
         return nullptr;
     }
-    PyRef offset = PyRef::steal(api->Delta_FromDelta(0, static_cast<int>(minutes_of(self)) * 60, 0, 1, api->DeltaType));
+    PyRef offset = PyRef::steal(offset_timedelta(self));
     if (!offset) {
         return nullptr;
     }
