@@ -60,14 +60,6 @@ std::int16_t minutes_of(PyObject* self) {
     return reinterpret_cast<TzInfoObject*>(self)->minutes;
 }
 
-// Attaches "while processing '<parameter>'" to the pending exception.
-void note_parameter(const char* parameter) {
-    std::string note = "while processing '";
-    note += parameter;
-    note += "'";
-    add_note_to_pending(note.c_str());
-}
-
 // Reads the arguments of tp_new (a tuple and an optional dict) with the same
 // rules and messages as the vectorcall entry points.
 bool parse_tuple_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
@@ -119,7 +111,10 @@ PyObject* tzinfo_alloc(PyTypeObject* type, std::int16_t minutes) {
 const char* const tzinfo_new_names[] = {"minutes"};
 const Signature tzinfo_new_signature{"TzInfo.__new__()", tzinfo_new_names, 1, 1};
 
-PyObject* tzinfo_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+// TzInfo(minutes). The slots and methods that allocate C++ text (the
+// argument notes, the zone name) run their bodies through guarded(), so that
+// not even std::bad_alloc unwinds into the interpreter.
+PyObject* tzinfo_construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* argument = nullptr;
     if (!parse_tuple_arguments(tzinfo_new_signature, args, kwargs, &argument)) {
         return nullptr;
@@ -142,6 +137,10 @@ PyObject* tzinfo_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return tzinfo_alloc(type, static_cast<std::int16_t>(minutes));
 }
 
+PyObject* tzinfo_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded<PyObject*>(nullptr, [&] { return tzinfo_construct(type, args, kwargs); });
+}
+
 void tzinfo_dealloc(PyObject* self) {
     // A heap type's instance holds a reference to its type.
     PyTypeObject* type = Py_TYPE(self);
@@ -150,11 +149,12 @@ void tzinfo_dealloc(PyObject* self) {
 }
 
 PyObject* tzinfo_str(PyObject* self) {
-    return unicode_from(zone_name(minutes_of(self)));
+    return guarded<PyObject*>(nullptr, [self] { return unicode_from(zone_name(minutes_of(self))); });
 }
 
 PyObject* tzinfo_repr(PyObject* self) {
-    return unicode_from("TzInfo(" + zone_name(minutes_of(self)) + ")");
+    return guarded<PyObject*>(nullptr,
+                              [self] { return unicode_from("TzInfo(" + zone_name(minutes_of(self)) + ")"); });
 }
 
 PyObject* tzinfo_seconds(PyObject* self, PyObject*) {
@@ -170,12 +170,16 @@ PyObject* tzinfo_reduce(PyObject* self, PyObject*) {
     return Py_BuildValue("(O(i))", reinterpret_cast<PyObject*>(Py_TYPE(self)), static_cast<int>(minutes_of(self)));
 }
 
-const char* const utcoffset_names[] = {"dt"};
-const Signature utcoffset_signature{"TzInfo.utcoffset()", utcoffset_names, 1, 1};
+const char* const dt_names[] = {"dt"};
+const Signature utcoffset_signature{"TzInfo.utcoffset()", dt_names, 1, 1};
+const Signature fromutc_signature{"TzInfo.fromutc()", dt_names, 1, 1};
 
-PyObject* tzinfo_utcoffset(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+// The one argument `dt` of utcoffset and fromutc: a datetime (or an instance
+// of a subclass). nullptr with a TypeError set (noted with the parameter)
+// otherwise.
+PyObject* datetime_argument(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* dt = nullptr;
-    if (!parse_arguments(utcoffset_signature, args, nargs, kwnames, &dt)) {
+    if (!parse_arguments(sig, args, nargs, kwnames, &dt)) {
         return nullptr;
     }
     PyDateTime_CAPI* api = datetime_api();
@@ -187,7 +191,50 @@ PyObject* tzinfo_utcoffset(PyObject* self, PyObject* const* args, Py_ssize_t nar
         note_parameter("dt");
         return nullptr;
     }
+    return dt;
+}
+
+// The offset as a timedelta, normalised (-90 minutes is days -1, seconds 81000).
+PyObject* offset_timedelta(PyObject* self) {
+    PyDateTime_CAPI* api = datetime_api();
+    if (api == nullptr) {
+        return nullptr;
+    }
     return api->Delta_FromDelta(0, static_cast<int>(minutes_of(self)) * 60, 0, 1, api->DeltaType);
+}
+
+PyObject* tzinfo_utcoffset(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        if (datetime_argument(utcoffset_signature, args, nargs, kwnames) == nullptr) {
+            return nullptr;
+        }
+        return offset_timedelta(self);
+    });
+}
+
+// datetime.astimezone() and datetime.now(tz) convert through fromutc. The
+// one datetime.tzinfo provides insists on a dst() other than None, and
+// TzInfo's dst() is None, so it refused every conversion into a TzInfo. This
+// one does what datetime.timezone's does: the UTC time `dt` (whose tzinfo is
+// this TzInfo) plus the offset.
+PyObject* local_from_utc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* dt = datetime_argument(fromutc_signature, args, nargs, kwnames);
+    if (dt == nullptr) {
+        return nullptr;
+    }
+    if (!_PyDateTime_HAS_TZINFO(dt) || PyDateTime_DATE_GET_TZINFO(dt) != self) {
+        PyErr_SetString(PyExc_ValueError, "fromutc: dt.tzinfo is not self");
+        return nullptr;
+    }
+    PyRef offset = PyRef::steal(offset_timedelta(self));
+    if (!offset) {
+        return nullptr;
+    }
+    return PyNumber_Add(dt, offset.get());
+}
+
+PyObject* tzinfo_fromutc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded<PyObject*>(nullptr, [&] { return local_from_utc(self, args, nargs, kwnames); });
 }
 
 const char* const tzname_names[] = {"_dt"};
@@ -220,6 +267,7 @@ PyMethodDef tzinfo_methods[] = {
     {"utcoffset", as_method(tzinfo_utcoffset), METH_FASTCALL | METH_KEYWORDS, "utcoffset($self, dt)\n--\n\n"},
     {"tzname", as_method(tzinfo_tzname), METH_FASTCALL | METH_KEYWORDS, "tzname($self, _dt)\n--\n\n"},
     {"dst", as_method(tzinfo_dst), METH_FASTCALL | METH_KEYWORDS, "dst($self, _dt)\n--\n\n"},
+    {"fromutc", as_method(tzinfo_fromutc), METH_FASTCALL | METH_KEYWORDS, "fromutc($self, dt)\n--\n\n"},
     {"__reduce__", as_method(tzinfo_reduce), METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -323,25 +371,6 @@ PyObject* utcoffset_str() {
     return utcoffset_name.get_or_init([] { return PyUnicode_InternFromString("utcoffset"); });
 }
 
-// The zone name a TzInfo of `minutes` shows: UTC, or UTC+HH:MM / UTC-HH:MM
-// (hours beyond 99 in full).
-std::string zone_name(int minutes) {
-    if (minutes == 0) {
-        return "UTC";
-    }
-    unsigned magnitude = static_cast<std::uint16_t>(minutes < 0 ? -minutes : minutes);
-    unsigned hours = magnitude / 60, rest = magnitude % 60;
-    std::string name = minutes < 0 ? "UTC-" : "UTC+";
-    if (hours < 10) {
-        name += '0';
-    }
-    name += std::to_string(hours);
-    name += ':';
-    name += static_cast<char>('0' + rest / 10);
-    name += static_cast<char>('0' + rest % 10);
-    return name;
-}
-
 // A TOML offset is HH:MM with HH at most 23.
 constexpr int max_offset_minutes = 24 * 60 - 1;
 
@@ -361,12 +390,12 @@ bool offset_to_toml(PyObject* dt, toml::DateTime* out) {
     }
     int minutes = 0;
     if (is_tzinfo(tzinfo.get())) {
-        minutes = reinterpret_cast<TzInfoObject*>(tzinfo.get())->minutes;
+        minutes = minutes_of(tzinfo.get());
         // Python code can make a TzInfo of up to +-32767 minutes; written as
         // +33:20 it would be text no TOML reader accepts.
         if (minutes < -max_offset_minutes || minutes > max_offset_minutes) {
             PyErr_Format(PyExc_ValueError, "TOML offsets must be less than 24 hours, got %s",
-                         zone_name(minutes).c_str());
+                         zone_name(static_cast<std::int16_t>(minutes)).c_str());
             return false;
         }
     } else {

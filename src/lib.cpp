@@ -3,8 +3,6 @@
 #include "lib.hpp"
 
 #include <cstring>
-#include <exception>
-#include <new>
 #include <string>
 #include <string_view>
 
@@ -53,9 +51,10 @@ void restore_exception(PyObject* exc) {
 #endif
 }
 
-// UTF-8 of a str with every lone surrogate replaced by U+FFFD, or nullopt
-// (error cleared) if `str` is not a str. The codec's "replace" handler would
-// write "?" instead, so the slow path encodes code point by code point.
+}  // namespace
+
+// The codec's "replace" handler would write "?" for a lone surrogate, so the
+// slow path encodes code point by code point.
 std::optional<std::string> utf8_replacing(PyObject* str) {
     if (!PyUnicode_Check(str)) {
         return std::nullopt;
@@ -92,8 +91,6 @@ std::optional<std::string> utf8_replacing(PyObject* str) {
     return text;
 }
 
-}  // namespace
-
 std::string type_qualname(PyTypeObject* type, std::string_view fallback) {
     PyRef name = PyRef::steal(PyType_GetQualName(type));
     if (name) {
@@ -123,12 +120,15 @@ std::string take_exception_text() {
     return text;
 }
 
-void add_note_to_pending(const char* note) {
+void note_parameter(const char* parameter) {
     PyRef exc = PyRef::steal(fetch_exception());
     if (!exc) {
         return;
     }
-    PyRef result = PyRef::steal(PyObject_CallMethod(exc.get(), "add_note", "s", note));
+    std::string note = "while processing '";
+    note += parameter;
+    note += "'";
+    PyRef result = PyRef::steal(PyObject_CallMethod(exc.get(), "add_note", "s", note.c_str()));
     if (!result) {
         PyErr_Clear();
     }
@@ -310,10 +310,7 @@ bool text_argument(PyObject* obj, const char* parameter, std::string_view* out) 
             return true;
         }
     }
-    std::string note = "while processing '";
-    note += parameter;
-    note += "'";
-    add_note_to_pending(note.c_str());
+    note_parameter(parameter);
     return false;
 }
 
@@ -331,27 +328,11 @@ bool none_value_argument(PyObject* obj, NoneValue* out) {
     return true;
 }
 
-// Runs an entry point's body, turning any C++ exception that escapes it into
-// a Python exception instead of letting it unwind into the interpreter.
-template <class Body>
-PyObject* guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        raise_internal_error(e.what());
-    } catch (...) {
-        raise_internal_error("unknown internal error");
-    }
-    return nullptr;
-}
-
 const char* const deserialize_names[] = {"toml_data", "none_value"};
 const Signature deserialize_signature{"deserialize()", deserialize_names, 2, 1};
 
 PyObject* deserialize(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
+    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         PyObject* argv[2];
         if (!parse_arguments(deserialize_signature, args, nargs, kwnames, argv)) {
             return nullptr;
@@ -396,7 +377,7 @@ const Signature serialize_pretty_signature{"serialize_pretty()", serialize_names
 // serialize and serialize_pretty: the same body, compact or pretty layout.
 PyObject* serialize_call(const Signature& signature, bool pretty, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
+    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         PyObject* argv[2];
         if (!parse_arguments(signature, args, nargs, kwnames, argv)) {
             return nullptr;
@@ -487,7 +468,16 @@ int add_class(PyObject* module, const char* name, PyObject* cls) {
     return add_attribute(module, name, cls);
 }
 
-int module_exec(PyObject* module) {
+int fill_module(PyObject* module) {
+    // The one-time caches (the exception classes, the TzInfo type, the
+    // datetime C API, the type table) are process-wide and hold objects of
+    // the interpreter that filled them; another interpreter would use them
+    // after that one is gone. So the module loads in the main interpreter
+    // only (on 3.12+ a module-level slot could say this, but 3.11 has none).
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+        PyErr_SetString(PyExc_ImportError, "module _vexil does not support loading in subinterpreters");
+        return -1;
+    }
     if (add_class(module, "TomlParsingError", parsing_error_class()) < 0 ||
         add_class(module, "TomlSerializationError", serialization_error_class()) < 0) {
         return -1;
@@ -508,6 +498,10 @@ int module_exec(PyObject* module) {
         return -1;
     }
     return 0;
+}
+
+int module_exec(PyObject* module) {
+    return guarded(-1, [module] { return fill_module(module); });
 }
 
 PyModuleDef_Slot module_slots[] = {

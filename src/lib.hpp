@@ -2,6 +2,8 @@
 // classes and the rule by which a module error becomes a raised exception.
 #pragma once
 
+#include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -19,6 +21,25 @@ PyObject* serialization_error_class();
 // that a defect is not mistaken for bad input by `except Exception`.
 PyObject* internal_error_class();
 void raise_internal_error(const char* text);
+
+// Runs the body of a function that the interpreter calls, turning a C++
+// exception that escapes it into a Python exception (MemoryError for
+// std::bad_alloc, the internal-failure class for anything else) instead of
+// letting it unwind into the interpreter. `failed` is what the function
+// returns with an exception set: nullptr, or -1.
+template <class R, class Body>
+R guarded(R failed, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        raise_internal_error(e.what());
+    } catch (...) {
+        raise_internal_error("unknown internal error");
+    }
+    return failed;
+}
 
 // Raises `cls` with `message` as its single argument.
 void raise_module_error(PyObject* cls, std::string_view message);

@@ -125,15 +125,21 @@ private:
 // error cleared) when it cannot be had.
 std::string type_qualname(PyTypeObject* type, std::string_view fallback = "<failed to extract type name>");
 
+// The UTF-8 text of a str, with every lone surrogate replaced by U+FFFD, for
+// texts that only go into messages. nullopt (no error set) if `str` is not a
+// str.
+std::optional<std::string> utf8_replacing(PyObject* str);
+
 // Fetches and clears the pending Python exception and renders it as
 // "QualifiedTypeName: str(exc)", or "QualifiedTypeName: <exception str() failed>"
 // when str() raises. Lone surrogates in the text become U+FFFD. Nothing is
 // chained or kept.
 std::string take_exception_text();
 
-// Attaches `note` to the pending exception with its add_note method. If that
-// fails, the failure is dropped and the original exception stays pending.
-void add_note_to_pending(const char* note);
+// Attaches the note "while processing '<parameter>'" to the pending
+// exception with its add_note method. If that fails, the failure is dropped
+// and the original exception stays pending.
+void note_parameter(const char* parameter);
 
 // Raises TypeError "'{}' object is not an instance of '{}'" for `obj`, or the
 // "'None' is not an instance of '{}'" form when obj is None.

@@ -87,42 +87,41 @@ std::string nesting_error() {
            " levels, does the object contain itself?";
 }
 
-// Entering a container: fails once more than nesting_limit are open.
-Status enter(Writer& w) {
-    if (++w.depth > nesting_limit) {
-        return nesting_error();
-    }
-    return ok_status;
-}
-
-// UTF-8 of a str; lone surrogates become U+FFFD. Used for texts that only go
-// into messages.
-std::string utf8_lossy(PyObject* str) {
-    Py_ssize_t length = 0;
-    if (const char* data = PyUnicode_AsUTF8AndSize(str, &length)) {
-        return std::string(data, static_cast<std::size_t>(length));
-    }
-    PyErr_Clear();
-    PyRef bytes = PyRef::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
-    if (!bytes) {
-        PyErr_Clear();
-        return "?";
-    }
-    std::string_view raw(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
-    std::string text;
-    text.reserve(raw.size());
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-        // A surrogate is encoded ED A0..BF 80..BF; nothing else starts so.
-        if (static_cast<unsigned char>(raw[i]) == 0xED && i + 2 < raw.size() &&
-            static_cast<unsigned char>(raw[i + 1]) >= 0xA0) {
-            text += "\xEF\xBF\xBD";
-            i += 2;
-        } else {
-            text += raw[i];
+// One container level (a table, an inline table, an array), open for the
+// life of the object. enter() fails once more than nesting_limit levels are
+// open. Each level also counts toward the interpreter's recursion limit:
+// Python code run in the middle of the walk (a tzinfo's utcoffset, a repr)
+// may call serialize again, and the levels of every walk in progress on the
+// thread then add up on one C stack; the recursion limit ends such a chain
+// with RecursionError before the stack overflows. Both counts are given back
+// when the level ends, on every path.
+class Level {
+public:
+    explicit Level(Writer& w) noexcept : w_(w) { ++w_.depth; }
+    ~Level() {
+        if (entered_) {
+            Py_LeaveRecursiveCall();
         }
+        --w_.depth;
     }
-    return text;
-}
+    Level(const Level&) = delete;
+    Level& operator=(const Level&) = delete;
+
+    Status enter() {
+        if (w_.depth > nesting_limit) {
+            return nesting_error();
+        }
+        if (Py_EnterRecursiveCall(" while writing TOML") != 0) {
+            return take_exception_text();
+        }
+        entered_ = true;
+        return ok_status;
+    }
+
+private:
+    Writer& w_;
+    bool entered_ = false;
+};
 
 // The message for a number, date-time or string that could not be
 // formatted into the output.
@@ -133,7 +132,7 @@ std::string fmt_err() { return "error writing TOML"; }
 std::string any_repr(PyObject* obj) {
     std::string type_name = "unknown";
     if (PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(obj)))) {
-        type_name = utf8_lossy(name.get());
+        type_name = utf8_replacing(name.get()).value_or("unknown");
     } else {
         PyErr_Clear();
     }
@@ -142,7 +141,7 @@ std::string any_repr(PyObject* obj) {
         PyErr_Clear();
         return type_name;
     }
-    std::string text = utf8_lossy(repr.get());
+    std::string text = utf8_replacing(repr.get()).value_or("?");
     text += " (";
     text += type_name;
     text += ")";
@@ -192,35 +191,43 @@ bool numpy_bool_key(PyObject* key, bool* value, Status* error) {
 // The text a key stands for, before quoting: a str's own characters (a
 // subclass's __str__ is not consulted), none_value (or "null") for None,
 // "true"/"false" for booleans. The view lives as long as the key and the
-// none_value argument.
-Status key_text(const Writer& w, PyObject* key, std::string_view* out) {
+// none_value argument. Returns false for a key of no key kind; *error is set
+// for a key of a key kind whose text cannot be had (lone surrogates, a
+// failing truth test).
+bool key_kind_text(const Writer& w, PyObject* key, std::string_view* out, Status* error) {
     if (PyUnicode_Check(key)) {
         Py_ssize_t length = 0;
         const char* data = PyUnicode_AsUTF8AndSize(key, &length);
         if (data == nullptr) {
-            return take_exception_text();
+            *error = take_exception_text();
+        } else {
+            *out = std::string_view(data, static_cast<std::size_t>(length));
         }
-        *out = std::string_view(data, static_cast<std::size_t>(length));
-        return ok_status;
+        return true;
     }
     if (key == Py_None) {
         *out = w.none_value ? *w.none_value : std::string_view("null");
-        return ok_status;
+        return true;
     }
     bool truth = false;
     if (Py_TYPE(key) == w.lookup->bool_) {
         truth = key == Py_True;
-    } else {
-        Status error;
-        if (!numpy_bool_key(key, &truth, &error)) {
-            return any_repr(key) + " is not serializable as a TOML key";
-        }
-        if (error) {
-            return error;
-        }
+    } else if (!numpy_bool_key(key, &truth, error)) {
+        return false;
+    } else if (*error) {
+        return true;
     }
     *out = truth ? std::string_view("true") : std::string_view("false");
-    return ok_status;
+    return true;
+}
+
+// As key_kind_text, with the message for a key of no key kind.
+Status key_text(const Writer& w, PyObject* key, std::string_view* out) {
+    Status error;
+    if (!key_kind_text(w, key, out, &error)) {
+        return any_repr(key) + " is not serializable as a TOML key";
+    }
+    return error;
 }
 
 // Appends the key to the output, bare, literal or basic.
@@ -305,9 +312,8 @@ Status check_duplicate_keys(const Writer& w, const Groups& g) {
     seen.reserve(g.end - g.plain_begin);
     for (std::size_t i = g.plain_begin; i < g.end; ++i) {
         std::string_view text;
-        Status error = key_text(w, w.entries[i].key.get(), &text);
-        if (error) {
-            PyErr_Clear();
+        Status error;
+        if (!key_kind_text(w, w.entries[i].key.get(), &text, &error) || error) {
             continue;
         }
         if (!seen.insert(text).second) {
@@ -349,7 +355,8 @@ std::size_t array_elements(Writer& w, PyObject* obj) {
 // layout decision).
 template <class Element, class Write>
 Status write_array(Writer& w, std::size_t count, Element&& element, Write&& write, bool skip_none) {
-    if (Status error = enter(w)) {
+    Level level(w);
+    if (Status error = level.enter()) {
         return error;
     }
     const bool multiline = w.pretty && count >= 2;
@@ -379,7 +386,6 @@ Status write_array(Writer& w, std::size_t count, Element&& element, Write&& writ
         w.output.push_back('\n');
     }
     w.output.push_back(']');
-    --w.depth;
     return ok_status;
 }
 
@@ -455,7 +461,8 @@ Status write_str(Writer& w, PyObject* obj) {
 // Appends "{ k = v, ... }" ("{}" when empty): plain values, then arrays, then
 // tables, each inline. Arrays of dicts become arrays of inline tables.
 Status write_inline_table(Writer& w, PyObject* dict) {
-    if (Status error = enter(w)) {
+    Level level(w);
+    if (Status error = level.enter()) {
         return error;
     }
     StackScope scope(w.entries);
@@ -486,7 +493,6 @@ Status write_inline_table(Writer& w, PyObject* dict) {
         w.output.push_back(' ');
     }
     w.output.push_back('}');
-    --w.depth;
     return ok_status;
 }
 
@@ -602,7 +608,8 @@ private:
 // arrays written as values, then its arrays of tables and its nested tables,
 // each with their own headers.
 Status write_table(Writer& w, PyObject* dict, TableKind kind) {
-    if (Status error = enter(w)) {
+    Level level(w);
+    if (Status error = level.enter()) {
         return error;
     }
     StackScope entries_scope(w.entries);
@@ -695,7 +702,6 @@ Status write_table(Writer& w, PyObject* dict, TableKind kind) {
             return error;
         }
     }
-    --w.depth;
     return ok_status;
 }
 

@@ -3,6 +3,7 @@ objects, and the argument handling of deserialize."""
 
 import importlib
 import re
+import subprocess
 import sys
 
 import pytest
@@ -73,6 +74,38 @@ def test_second_import_shares_the_exception_classes():
     finally:
         sys.modules["vexil._vexil"] = first
         package._vexil = first
+
+
+SUB_INTERPRETERS = r'''
+import _testcapi, os
+read_end, write_end = os.pipe()
+code = f"""
+import os
+try:
+    from vexil import _vexil
+    _vexil.serialize(_vexil.deserialize("a = 2000-01-01T00:00:00+01:00"))
+    os.write({write_end}, b"loaded;")
+except ImportError as error:
+    os.write({write_end}, str(error).encode() + b";")
+"""
+for _ in range(2):
+    assert _testcapi.run_in_subinterp(code) == 0
+os.close(write_end)
+print(os.read(read_end, 1000).decode())
+from vexil import _vexil
+print(_vexil.serialize(_vexil.deserialize("a = 2000-01-01T00:00:00+01:00")), end="")
+'''
+
+
+def test_sub_interpreters_are_refused():
+    # The module's caches are process-wide. A sub-interpreter that filled
+    # them (the datetime C API, the TzInfo type) left them pointing at its
+    # own objects when it ended, and the next user crashed the process.
+    pytest.importorskip("_testcapi")
+    result = subprocess.run([sys.executable, "-c", SUB_INTERPRETERS], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    refusal = "module _vexil does not support loading in subinterpreters;"
+    assert result.stdout == f"{refusal * 2}\na = 2000-01-01T00:00:00+01:00\n"
 
 
 class Text(str):

@@ -6,6 +6,7 @@ import datetime as dt
 import decimal
 import enum
 import fractions
+import subprocess
 import sys
 
 import pytest
@@ -303,6 +304,62 @@ def test_self_containing_containers():
     inline = {"x": 1}
     inline["y"] = [inline]
     fails({"a": [1, inline]}, NESTING)
+
+
+REENTRANT = """
+import datetime as dt
+from vexil._vexil import serialize
+
+class Zone(dt.tzinfo):
+    def utcoffset(self, when):
+        serialize(root)
+
+root = {"a": [dt.datetime(2000, 1, 1, tzinfo=Zone())]}
+for _ in range(%d):
+    root = {"t": root}
+try:
+    serialize(root)
+except Exception as error:
+    print(type(error).__name__, "RecursionError: " in str(error))
+"""
+
+
+@pytest.mark.parametrize("depth", [0, 126])
+def test_python_code_that_serializes_again(depth):
+    # A utcoffset that writes the document it belongs to: every call walks
+    # `depth` levels on the C stack before Python code calls it again. The
+    # levels count toward the interpreter's recursion limit, so the chain
+    # ends in a RecursionError (reported in the message) instead of a C
+    # stack overflow. Run apart: the fault killed the process.
+    result = subprocess.run([sys.executable, "-c", REENTRANT % depth], capture_output=True, text=True, timeout=120)
+    assert (result.returncode, result.stdout) == (0, "TomlSerializationError True\n"), result.stderr
+
+
+def recursion_budget():
+    """How deeply nested a list can be for repr(): the C recursion the
+    interpreter still allows on this thread."""
+    low, high = 1, 1 << 17
+    while low < high:
+        middle = (low + high + 1) // 2
+        try:
+            repr(nested_list(middle))
+            low = middle
+        except RecursionError:
+            high = middle - 1
+    return low
+
+
+def test_recursion_budget_is_given_back():
+    # Every level, left on success or on failure, returns what it took.
+    before = recursion_budget()
+    for _ in range(100):
+        for obj in [nested_list(128), nested_list(129), {"a": nested_list(127)}, nested_dict(129),
+                    {"a": [nested_dict(60)], "b": [[{1}]]}]:
+            try:
+                serialize_pretty(obj)
+            except TomlSerializationError:
+                pass
+    assert recursion_budget() == before
 
 
 # --- Integers and floats ------------------------------------------------------------
@@ -662,6 +719,18 @@ def test_unwritable_key_error_wins_over_duplicate_check():
     # where it is written.
     fails({True: 1, 7: 2}, "7 (int) is not serializable as a TOML key")
     fails({"a": {1, 2}, True: 1, 7: 2}, "{1, 2} (set) is not serializable to TOML")
+
+    # The check does not run the key's repr; only the message does, once.
+    class Counted:
+        calls = 0
+
+        def __repr__(self):
+            Counted.calls += 1
+            return "counted"
+
+    with pytest.raises(TomlSerializationError, match="^counted \\(Counted\\) is not serializable as a TOML key$"):
+        serialize({True: 1, Counted(): 2})
+    assert Counted.calls == 1
 
 
 @pytest.mark.skipif(sys.version_info < (3, 12), reason="dict repr of OrderedDict differs")

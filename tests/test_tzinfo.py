@@ -21,7 +21,7 @@ def test_the_type():
     assert TzInfo.__text_signature__ == "(minutes)"
     assert not hasattr(_vexil, "TzInfo")
     for name, signature in [("seconds", "($self)"), ("utcoffset", "($self, dt)"),
-                            ("tzname", "($self, _dt)"), ("dst", "($self, _dt)")]:
+                            ("tzname", "($self, _dt)"), ("dst", "($self, _dt)"), ("fromutc", "($self, dt)")]:
         method = getattr(TzInfo, name)
         assert method.__text_signature__ == signature
         assert method.__doc__ is None
@@ -72,6 +72,35 @@ def test_works_as_a_tzinfo():
     assert value.tzname() == "UTC+01:30"
     assert value.astimezone(dt.timezone.utc) == dt.datetime(2000, 1, 1, 10, 30, tzinfo=dt.timezone.utc)
     assert value.dst() is None
+
+
+@pytest.mark.parametrize("minutes", [0, 90, -420, 1439])
+def test_conversions_into_a_tzinfo(minutes):
+    # astimezone() and now() go through fromutc(); the one inherited from
+    # datetime.tzinfo refuses a zone whose dst() is None.
+    tz = TzInfo(minutes)
+    noon = dt.datetime(2000, 1, 1, 12, tzinfo=dt.timezone.utc)
+    local = noon.astimezone(tz)
+    assert local == noon and local.tzinfo is tz
+    assert local.replace(tzinfo=None) == dt.datetime(2000, 1, 1, 12) + dt.timedelta(minutes=minutes)
+    assert dt.datetime.fromtimestamp(0, tz) == dt.datetime(1970, 1, 1, tzinfo=dt.timezone.utc)
+    assert type(tz.fromutc(Moment(2000, 1, 1, tzinfo=tz))) is Moment
+
+
+@pytest.mark.parametrize(
+    "argument, exception, message",
+    [
+        (dt.datetime(2000, 1, 1), ValueError, "fromutc: dt.tzinfo is not self"),
+        (dt.datetime(2000, 1, 1, tzinfo=TzInfo(60)), ValueError, "fromutc: dt.tzinfo is not self"),
+        (dt.date(2000, 1, 1), TypeError, "'date' object is not an instance of 'datetime'"),
+    ],
+)
+def test_fromutc_refuses_other_arguments(argument, exception, message):
+    with pytest.raises(exception) as info:
+        TzInfo(60).fromutc(argument)
+    assert str(info.value) == message
+    if exception is TypeError:
+        assert info.value.__notes__ == ["while processing 'dt'"]
 
 
 class Index:
