@@ -78,15 +78,15 @@ struct TableData {
     std::size_t offset;      // where the table was first defined
     std::uint32_t depth;     // nesting level (root = 0)
     std::uint32_t section;   // the header section or inline table that made it (Dotted tables)
-    std::uint32_t seed;      // hash seed, chosen per parse so key collisions cannot be planned
     TableKind kind;
+    std::uint64_t seed;      // hash seed, chosen per parse so key collisions cannot be planned
 };
 
 inline constexpr TableData kEmptyTable{};
 inline constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 
 // Hash of a table key under a table's seed.
-std::uint32_t hash_key(std::uint32_t seed, const char* data, std::size_t size) noexcept;
+std::uint32_t hash_key(std::uint64_t seed, const char* data, std::size_t size) noexcept;
 
 // The index of `key` in `table`, or kNotFound.
 std::size_t find_key(const TableData* table, std::string_view key) noexcept;

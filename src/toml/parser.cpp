@@ -60,57 +60,107 @@ void* Arena::grow(std::size_t size) {
 
 namespace {
 
-inline std::uint64_t load_tail(const char* p, std::size_t n) noexcept {
-    std::uint64_t w = 0;
-    std::memcpy(&w, p, n);
+inline std::uint64_t load64(const char* p) noexcept {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
     return w;
+}
+inline std::uint32_t load32(const char* p) noexcept {
+    std::uint32_t w;
+    std::memcpy(&w, p, 4);
+    return w;
+}
+inline std::uint16_t load16(const char* p) noexcept {
+    std::uint16_t w;
+    std::memcpy(&w, p, 2);
+    return w;
+}
+
+// The 128-bit product of a and b folded to 64 bits.
+inline std::uint64_t mix(std::uint64_t a, std::uint64_t b) noexcept {
+    uint128 m = static_cast<uint128>(a) * b;
+    return static_cast<std::uint64_t>(m) ^ static_cast<std::uint64_t>(m >> 64);
 }
 
 }  // namespace
 
-// Hash for table keys: 8 bytes at a time, multiply-fold mixing. The seed
-// differs between parses (see Parser::Parser), so a document cannot be
-// crafted to make every key collide.
-std::uint32_t hash_key(std::uint32_t seed, const char* p, std::size_t n) noexcept {
+// Hash for table keys: whole words, multiply-fold mixing, no byte loop.
+// Keys up to 16 bytes are read as two overlapping words (or three bytes),
+// which identify the key exactly for its length; longer keys are folded
+// 16 bytes at a time. Both factors of every product depend on the seed,
+// which differs between parses (see Parser::Parser), so a document cannot be
+// crafted to make keys collide, nor to zero a product.
+std::uint32_t hash_key(std::uint64_t seed, const char* p, std::size_t n) noexcept {
     constexpr std::uint64_t k1 = 0x9E3779B97F4A7C15ull, k2 = 0xC2B2AE3D27D4EB4Full;
-    std::uint64_t h = (k2 ^ (n * k1)) + (static_cast<std::uint64_t>(seed) << 32 | seed);
-    while (n >= 8) {
-        std::uint64_t w;
-        std::memcpy(&w, p, 8);
-        __extension__ unsigned __int128 m = static_cast<unsigned __int128>(h ^ w) * k1;
-        h = static_cast<std::uint64_t>(m) ^ static_cast<std::uint64_t>(m >> 64);
-        p += 8;
-        n -= 8;
+    const std::uint64_t s1 = seed, s2 = ((seed << 29) | (seed >> 35)) ^ k1;
+    std::uint64_t h = s2 ^ (n * k2);
+    std::uint64_t a, b;
+    if (n <= 16) {
+        if (n >= 8) {
+            a = load64(p);
+            b = load64(p + n - 8);
+        } else if (n >= 4) {
+            a = load32(p);
+            b = load32(p + n - 4);
+        } else if (n > 0) {
+            a = static_cast<std::uint64_t>(static_cast<unsigned char>(p[0])) << 16 |
+                static_cast<std::uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8 |
+                static_cast<unsigned char>(p[n - 1]);
+            b = 0;
+        } else {
+            a = b = 0;
+        }
+    } else {
+        std::size_t left = n;
+        while (left > 16) {
+            h = mix(load64(p) ^ s1, load64(p + 8) ^ h);
+            p += 16;
+            left -= 16;
+        }
+        // The last 16 bytes, overlapping the block before when shorter.
+        a = load64(p + left - 16);
+        b = load64(p + left - 8);
     }
-    if (n > 0) {
-        std::uint64_t w = load_tail(p, n);
-        __extension__ unsigned __int128 m = static_cast<unsigned __int128>(h ^ w) * k2;
-        h = static_cast<std::uint64_t>(m) ^ static_cast<std::uint64_t>(m >> 64);
-    }
-    h ^= h >> 29;
-    h *= k1;
-    return static_cast<std::uint32_t>(h >> 32);
+    std::uint64_t r = mix(a ^ s1, b ^ h);
+    r = mix(r ^ s2, n ^ s1 ^ k2);
+    return static_cast<std::uint32_t>(r ^ (r >> 32));
 }
 
-std::size_t find_key(const TableData* t, std::string_view key) noexcept {
-    if (t->index == nullptr) {
-        for (std::size_t i = 0; i < t->size; ++i) {
-            const Entry& e = t->entries[i];
-            if (e.key_size == key.size() && std::memcmp(e.key, key.data(), key.size()) == 0) return i;
-        }
-        return kNotFound;
+// Whether the n bytes at a and b are equal; short keys without a call.
+inline bool same_key(const char* a, const char* b, std::size_t n) noexcept {
+    if (n >= 8) {
+        if (n > 16) return std::memcmp(a, b, n) == 0;
+        return ((load64(a) ^ load64(b)) | (load64(a + n - 8) ^ load64(b + n - 8))) == 0;
     }
-    std::uint32_t h = hash_key(t->seed, key.data(), key.size());
+    if (n >= 4) return ((load32(a) ^ load32(b)) | (load32(a + n - 4) ^ load32(b + n - 4))) == 0;
+    if (n >= 2) return ((load16(a) ^ load16(b)) | (load16(a + n - 2) ^ load16(b + n - 2))) == 0;
+    return n == 0 || a[0] == b[0];
+}
+
+// The index of a key in a table without an index: a scan.
+inline std::size_t scan_key(const TableData* t, const char* key, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < t->size; ++i) {
+        const Entry& e = t->entries[i];
+        if (e.key_size == n && same_key(e.key, key, n)) return i;
+    }
+    return kNotFound;
+}
+
+// The index of a key in an indexed table, given the key's hash.
+inline std::size_t probe_key(const TableData* t, const char* key, std::size_t n, std::uint32_t h) noexcept {
     std::size_t slot = h & t->index_mask;
     while (true) {
         std::uint32_t v = t->index[slot];
         if (v == 0) return kNotFound;
         const Entry& e = t->entries[v - 1];
-        if (e.value.key_hash == h && e.key_size == key.size() &&
-            std::memcmp(e.key, key.data(), key.size()) == 0)
-            return v - 1;
+        if (e.value.key_hash == h && e.key_size == n && same_key(e.key, key, n)) return v - 1;
         slot = (slot + 1) & t->index_mask;
     }
+}
+
+std::size_t find_key(const TableData* t, std::string_view key) noexcept {
+    if (t->index == nullptr) return scan_key(t, key.data(), key.size());
+    return probe_key(t, key.data(), key.size(), hash_key(t->seed, key.data(), key.size()));
 }
 
 }  // namespace detail
@@ -239,6 +289,27 @@ inline int first_marked(std::uint64_t m) noexcept {
     return __builtin_ctzll(m) >> 3;
 }
 #endif
+
+// Bare keys: stop at the first byte that is not A-Z a-z 0-9 - _.
+inline const char* scan_bare(const char* p, const char* end) noexcept {
+#if defined(VEXIL_TOML_SSE2)
+    while (end - p >= 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // Range checks as signed compares: shift the range to start at -128.
+        __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
+        __m128i alpha = _mm_cmplt_epi8(_mm_add_epi8(lower, _mm_set1_epi8(static_cast<char>(0x80 - 'a'))),
+                                       _mm_set1_epi8(static_cast<char>(-128 + 26)));
+        __m128i digit = _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - '0'))),
+                                       _mm_set1_epi8(static_cast<char>(-128 + 10)));
+        __m128i punct = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('-')), _mm_cmpeq_epi8(v, _mm_set1_epi8('_')));
+        int mask = ~_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(alpha, digit), punct)) & 0xFFFF;
+        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+        p += 16;
+    }
+#endif
+    while (p < end && is(static_cast<unsigned char>(*p), kBare)) ++p;
+    return p;
+}
 
 // Basic-string bodies: stop at `"`, `\`, control characters, DEL, non-ASCII.
 inline const char* scan_basic(const char* p, const char* end) noexcept {
@@ -384,6 +455,8 @@ struct KeyPart {
     std::size_t size;
     std::size_t offset;  // where the key part starts in the input
     bool ascii;
+    bool hashed = false;     // `hash` is valid (every table of a parse shares one seed)
+    std::uint32_t hash = 0;
     std::string_view text() const noexcept { return {data, size}; }
 };
 
@@ -433,7 +506,8 @@ public:
         std::uint64_t b = reinterpret_cast<std::uintptr_t>(input.data());
         std::uint64_t c = reinterpret_cast<std::uintptr_t>(&first);
         std::uint64_t m = (a ^ (b << 17) ^ (c << 31) ^ (c >> 7)) * 0x9E3779B97F4A7C15ull;
-        seed_ = static_cast<std::uint32_t>(m >> 32) ^ static_cast<std::uint32_t>(m);
+        m ^= m >> 31;
+        seed_ = m * 0xC2B2AE3D27D4EB4Full;
     }
 
     ParseResult run();
@@ -467,7 +541,14 @@ private:
     }
     bool skip_comment();             // at `#`; stops at the line end
     bool skip_ws_comment_newline();  // inside arrays and inline tables
-    bool end_of_line(const char* what);
+    bool end_of_line(const char* what) {
+        if (p_ < end_ && *p_ == '\n') {  // the usual case
+            ++p_;
+            return true;
+        }
+        return end_of_line_slow(what);
+    }
+    bool end_of_line_slow(const char* what);
 
     // --- keys -------------------------------------------------------------
     bool parse_key(std::vector<KeyPart>& parts);
@@ -475,9 +556,18 @@ private:
 
     // --- tables -----------------------------------------------------------
     TableData* new_table(TableKind kind, std::size_t offset, std::uint32_t depth);
-    Node* append_entry(TableData* t, const KeyPart& key);
-    std::size_t lookup(const TableData* t, const KeyPart& key) const noexcept {
-        return detail::find_key(t, key.text());
+    Node* append_entry(TableData* t, KeyPart& key);
+    // The key's hash under this parse's seed, computed at most once per key.
+    std::uint32_t key_hash(KeyPart& key) const noexcept {
+        if (!key.hashed) {
+            key.hash = detail::hash_key(seed_, key.data, key.size);
+            key.hashed = true;
+        }
+        return key.hash;
+    }
+    std::size_t lookup(const TableData* t, KeyPart& key) const noexcept {
+        if (t->index == nullptr) return detail::scan_key(t, key.data, key.size);
+        return detail::probe_key(t, key.data, key.size, key_hash(key));
     }
     void rebuild_index(TableData* t);
     bool parse_header();
@@ -496,7 +586,12 @@ private:
     bool parse_special_float(Node& out, const char* start, bool negative);
     bool parse_datetime(Node& out);
     bool parse_time(const char*& p, Time& t, const char* start);
-    bool check_token_end(const char* start);
+    // A number, boolean or date-time must not run on into more word characters.
+    bool check_token_end(const char* start) {
+        if (p_ >= end_ || !is(static_cast<unsigned char>(*p_), kWordChar)) return true;
+        return fail_token(start);
+    }
+    bool fail_token(const char* start);
     bool digits_with_underscores(const char*& p, std::uint8_t cls, const char* what);
 
     Node::StringPayload store(const std::string& text) {
@@ -512,7 +607,7 @@ private:
     std::unique_ptr<detail::Arena> arena_;
     TableData* root_ = nullptr;
     TableData* current_ = nullptr;    // the table that key/value lines go to
-    std::uint32_t seed_ = 0;          // hash seed of every table of this parse
+    std::uint64_t seed_ = 0;          // hash seed of every table of this parse
     std::uint32_t section_ = 0;       // current header section or inline table
     std::uint32_t next_section_ = 1;
     std::vector<Node> stack_;         // elements of the arrays being read
@@ -613,7 +708,7 @@ bool Parser::skip_ws_comment_newline() {
 
 // After a key/value pair or a header: optional whitespace and comment, then
 // a newline or the end of the input.
-bool Parser::end_of_line(const char* what) {
+bool Parser::end_of_line_slow(const char* what) {
     skip_ws();
     if (p_ < end_ && *p_ == '#' && !skip_comment()) return false;
     if (p_ >= end_) return true;
@@ -640,8 +735,7 @@ bool Parser::parse_simple_key(KeyPart& part) {
     const char* start = p_;
     part.offset = static_cast<std::size_t>(start - begin_);
     if (p_ < end_ && is(static_cast<unsigned char>(*p_), kBare)) {
-        const char* p = p_ + 1;
-        while (p < end_ && is(static_cast<unsigned char>(*p), kBare)) ++p;
+        const char* p = scan_bare(p_ + 1, end_);
         part.data = start;
         part.size = static_cast<std::size_t>(p - start);
         part.ascii = true;
@@ -718,7 +812,7 @@ void Parser::rebuild_index(TableData* t) {
 
 // Appends a new entry for `key` (known to be absent) and returns its value
 // node, whose payload the caller fills in.
-Node* Parser::append_entry(TableData* t, const KeyPart& key) {
+Node* Parser::append_entry(TableData* t, KeyPart& key) {
     if (t->size == t->capacity) {
         std::size_t cap = t->capacity == 0 ? 4 : t->capacity * 2;
         Entry* grown = arena_->make_array<Entry>(cap);
@@ -734,7 +828,7 @@ Node* Parser::append_entry(TableData* t, const KeyPart& key) {
     e.value.key_hash = 0;
     std::size_t n = ++t->size;
     if (t->index != nullptr) {
-        std::uint32_t h = detail::hash_key(t->seed, key.data, key.size);
+        std::uint32_t h = key_hash(key);
         e.value.key_hash = h;
         if (n * 2 > t->index_mask + 1) {
             rebuild_index(t);
@@ -746,7 +840,7 @@ Node* Parser::append_entry(TableData* t, const KeyPart& key) {
     } else if (n > kIndexThreshold) {
         for (std::size_t i = 0; i < n; ++i) {
             Entry& x = t->entries[i];
-            x.value.key_hash = detail::hash_key(t->seed, x.key, x.key_size);
+            x.value.key_hash = i + 1 == n ? key_hash(key) : detail::hash_key(seed_, x.key, x.key_size);
         }
         rebuild_index(t);
     }
@@ -784,7 +878,7 @@ bool Parser::parse_header() {
     const std::size_t count = parts_.size();
     TableData* t = root_;
     for (std::size_t i = 0; i + 1 < count; ++i) {
-        const KeyPart& part = parts_[i];
+        KeyPart& part = parts_[i];
         std::size_t idx = lookup(t, part);
         if (idx == detail::kNotFound) {
             if (t->depth + 1 > max_depth_) return fail_depth(begin_ + part.offset);
@@ -810,7 +904,7 @@ bool Parser::parse_header() {
         }
     }
 
-    const KeyPart& last = parts_[count - 1];
+    KeyPart& last = parts_[count - 1];
     const char* last_at = begin_ + last.offset;
     std::size_t idx = lookup(t, last);
     if (!array) {
@@ -892,7 +986,7 @@ bool Parser::parse_keyval(TableData* table) {
     const std::size_t count = parts_.size();
     TableData* t = table;
     for (std::size_t i = 0; i + 1 < count; ++i) {
-        const KeyPart& part = parts_[i];
+        KeyPart& part = parts_[i];
         std::size_t idx = lookup(t, part);
         if (idx == detail::kNotFound) {
             if (t->depth + 1 > max_depth_) return fail_depth(begin_ + part.offset);
@@ -922,7 +1016,7 @@ bool Parser::parse_keyval(TableData* table) {
         return fail(begin_ + part.offset, "cannot use `" + key_path(parts_.data(), i + 1) +
                                               "` as a table: it is already " + type_phrase(v.type));
     }
-    const KeyPart& last = parts_[count - 1];
+    KeyPart& last = parts_[count - 1];
     if (lookup(t, last) != detail::kNotFound)
         return fail(begin_ + last.offset, "duplicate key: " + quoted(last.text()));
 
@@ -1004,10 +1098,9 @@ bool Parser::parse_value(Node& out, std::uint32_t depth) {
     return fail_expected(p_, "a value");
 }
 
-// A number, boolean or date-time must not run on into more word characters
+// A number, boolean or date-time ran on into more word characters
 // (`truex`, `1.2.3`, `12:3`); report the whole token.
-bool Parser::check_token_end(const char* start) {
-    if (p_ >= end_ || !is(static_cast<unsigned char>(*p_), kWordChar)) return true;
+bool Parser::fail_token(const char* start) {
     const char* q = p_;
     while (q < end_ && is(static_cast<unsigned char>(*q), kWordChar) && q - start < 60) ++q;
     return fail(start, "invalid value `" + std::string(start, q) + "`");
@@ -1454,6 +1547,24 @@ bool Parser::parse_number(Node& out) {
     if (*p == '0' && p + 1 < end_ && (is_digit(p[1]) || p[1] == '_'))
         return fail(start, "invalid number `" + std::string(start, std::min(end_, p + 2)) +
                                "...`: leading zeros are not allowed");
+    {
+        // Fast path: up to 19 plain digits (below 10^19, so no overflow) not
+        // followed by more of the number.
+        std::uint64_t small = 0;
+        const char* q = p;
+        while (q < end_ && is_digit(*q) && q - p < 19) {
+            small = small * 10 + static_cast<unsigned>(*q - '0');
+            ++q;
+        }
+        if (!(q < end_ && (is_digit(*q) || *q == '_' || *q == '.' || *q == 'e' || *q == 'E'))) {
+            p_ = q;
+            out.type = Type::Integer;
+            out.as.integer.magnitude = small;
+            out.as.integer.negative = negative && small != 0;
+            out.as.integer.overflow = false;
+            return check_token_end(start);
+        }
+    }
     if (!digits_with_underscores(p, kDigit, "number")) return false;
     if (p < end_ && (*p == '.' || *p == 'e' || *p == 'E')) {
         // Fraction and exponent.
