@@ -117,6 +117,18 @@ struct Arena {
         return static_cast<T*>(allocate(count * sizeof(T)));
     }
 
+    // Grows the block at `block` of `size` bytes to `new_size` bytes where it
+    // lies if it is the most recent allocation and the chunk has room;
+    // returns false (changing nothing) otherwise.
+    bool extend(void* block, std::size_t size, std::size_t new_size) noexcept {
+        size = (size + 15) & ~std::size_t(15);
+        new_size = (new_size + 15) & ~std::size_t(15);
+        char* b = static_cast<char*>(block);
+        if (b + size != cur_ || static_cast<std::size_t>(limit_ - b) < new_size) return false;
+        cur_ = b + new_size;
+        return true;
+    }
+
 private:
     void* grow(std::size_t size);
 

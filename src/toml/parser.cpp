@@ -209,6 +209,22 @@ constexpr CharTable kChars;
 inline bool is(unsigned char ch, std::uint8_t cls) noexcept { return (kChars.c[ch] & cls) != 0; }
 inline bool is_digit(char ch) noexcept { return static_cast<unsigned char>(ch - '0') < 10; }
 
+// Whether all eight bytes of a little-endian word are ASCII digits.
+inline bool all_digits8(std::uint64_t w) noexcept {
+    return ((w & 0xF0F0F0F0F0F0F0F0ull) | (((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) >> 4)) ==
+           0x3333333333333333ull;
+}
+
+// The value of eight ASCII digits (first digit in the lowest byte).
+inline std::uint32_t eight_digits_value(std::uint64_t w) noexcept {
+    constexpr std::uint64_t mask = 0x000000FF000000FFull;
+    constexpr std::uint64_t mul1 = 0x000F424000000064ull;  // 100 + (1000000 << 32)
+    constexpr std::uint64_t mul2 = 0x0000271000000001ull;  // 1 + (10000 << 32)
+    w -= 0x3030303030303030ull;
+    w = w * 10 + (w >> 8);  // pairs of digits
+    return static_cast<std::uint32_t>((((w & mask) * mul1) + (((w >> 16) & mask) * mul2)) >> 32);
+}
+
 inline int hex_value(char ch) noexcept {
     if (ch >= '0' && ch <= '9') return ch - '0';
     if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
@@ -814,10 +830,14 @@ void Parser::rebuild_index(TableData* t) {
 // node, whose payload the caller fills in.
 Node* Parser::append_entry(TableData* t, KeyPart& key) {
     if (t->size == t->capacity) {
+        // A table is usually filled by consecutive lines with nothing else
+        // allocated in between, so its entries can mostly grow in place.
         std::size_t cap = t->capacity == 0 ? 4 : t->capacity * 2;
-        Entry* grown = arena_->make_array<Entry>(cap);
-        if (t->size != 0) std::memcpy(static_cast<void*>(grown), t->entries, t->size * sizeof(Entry));
-        t->entries = grown;
+        if (t->capacity == 0 || !arena_->extend(t->entries, t->capacity * sizeof(Entry), cap * sizeof(Entry))) {
+            Entry* grown = arena_->make_array<Entry>(cap);
+            if (t->size != 0) std::memcpy(static_cast<void*>(grown), t->entries, t->size * sizeof(Entry));
+            t->entries = grown;
+        }
         t->capacity = cap;
     }
     Entry& e = t->entries[t->size];
@@ -960,9 +980,11 @@ bool Parser::parse_header() {
         }
         if (a->size == a->capacity) {
             std::size_t cap = a->capacity == 0 ? 4 : a->capacity * 2;
-            Node* grown = arena_->make_array<Node>(cap);
-            if (a->size != 0) std::memcpy(static_cast<void*>(grown), a->items, a->size * sizeof(Node));
-            a->items = grown;
+            if (a->capacity == 0 || !arena_->extend(a->items, a->capacity * sizeof(Node), cap * sizeof(Node))) {
+                Node* grown = arena_->make_array<Node>(cap);
+                if (a->size != 0) std::memcpy(static_cast<void*>(grown), a->items, a->size * sizeof(Node));
+                a->items = grown;
+            }
             a->capacity = cap;
         }
         TableData* element = new_table(TableKind::Header, offset, a->depth + 1);
@@ -1552,6 +1574,14 @@ bool Parser::parse_number(Node& out) {
         // followed by more of the number.
         std::uint64_t small = 0;
         const char* q = p;
+        // Eight digits a step while at least eight more fit in 19.
+        while (end_ - q >= 8 && q - p <= 11) {
+            std::uint64_t w;
+            std::memcpy(&w, q, 8);
+            if (!all_digits8(w)) break;
+            small = small * 100000000 + eight_digits_value(w);
+            q += 8;
+        }
         while (q < end_ && is_digit(*q) && q - p < 19) {
             small = small * 10 + static_cast<unsigned>(*q - '0');
             ++q;
