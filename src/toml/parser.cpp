@@ -844,7 +844,7 @@ Node* Parser::append_entry(TableData* t, KeyPart& key) {
     e.key = key.data;
     e.key_size = key.size;
     e.value.key_ascii = key.ascii;
-    e.value.reserved = 0;
+    e.value.integer_flags = 0;
     e.value.key_hash = 0;
     std::size_t n = ++t->size;
     if (t->index != nullptr) {
@@ -991,7 +991,7 @@ bool Parser::parse_header() {
         Node& n = a->items[a->size++];
         set_table(&n, element, offset);
         n.key_ascii = false;
-        n.reserved = 0;
+        n.integer_flags = 0;
         n.key_hash = 0;
         t = element;
     }
@@ -1140,7 +1140,7 @@ bool Parser::parse_array(Node& out, std::uint32_t depth) {
         }
         Node element;
         element.key_ascii = false;
-        element.reserved = 0;
+        element.integer_flags = 0;
         element.key_hash = 0;
         if (!parse_value(element, depth + 1)) return false;
         stack_.push_back(element);
@@ -1558,9 +1558,8 @@ bool Parser::parse_number(Node& out) {
         }
         p_ = p;
         out.type = Type::Integer;
-        out.as.integer.magnitude = overflow ? 0 : mag;
-        out.as.integer.negative = false;
-        out.as.integer.overflow = overflow;
+        out.as.magnitude = overflow ? 0 : mag;
+        out.integer_flags = overflow ? Node::kIntegerOverflow : 0;
         return check_token_end(start);
     }
 
@@ -1589,9 +1588,8 @@ bool Parser::parse_number(Node& out) {
         if (!(q < end_ && (is_digit(*q) || *q == '_' || *q == '.' || *q == 'e' || *q == 'E'))) {
             p_ = q;
             out.type = Type::Integer;
-            out.as.integer.magnitude = small;
-            out.as.integer.negative = negative && small != 0;
-            out.as.integer.overflow = false;
+            out.as.magnitude = small;
+            out.integer_flags = negative && small != 0 ? Node::kIntegerNegative : 0;
             return check_token_end(start);
         }
     }
@@ -1641,9 +1639,9 @@ bool Parser::parse_number(Node& out) {
     if (negative && mag > (uint128(1) << 127)) overflow = true;
     p_ = p;
     out.type = Type::Integer;
-    out.as.integer.magnitude = overflow ? 0 : mag;
-    out.as.integer.negative = negative && mag != 0;
-    out.as.integer.overflow = overflow;
+    out.as.magnitude = overflow ? 0 : mag;
+    out.integer_flags = static_cast<std::uint8_t>((negative && mag != 0 ? Node::kIntegerNegative : 0) |
+                                                  (overflow ? Node::kIntegerOverflow : 0));
     return check_token_end(start);
 }
 
@@ -1818,7 +1816,9 @@ bool Parser::parse_datetime(Node& out) {
     }
     p_ = p;
     out.type = Type::DateTime;
-    out.as.datetime = dt;
+    auto* stored = static_cast<DateTime*>(arena_->allocate(sizeof(DateTime)));
+    *stored = dt;
+    out.as.datetime = stored;
     return check_token_end(start);
 }
 
