@@ -93,7 +93,9 @@ def test_deep_nesting_within_the_parsers_limit():
 @pytest.mark.parametrize(
     "text",
     ["abc", "", "x", "\x00", "x" * 1000, "tab\tand\x7f", "é", "ÿ", "ĀĀ", "€uro", "\U0001F600", "a\x00b",
-     "é" + "abcdefgh" * 3 + "€" + "z" * 17 + "\U0001F600" + "q" * 7, "ascii first, then ÿ"],
+     "é" + "abcdefgh" * 3 + "€" + "z" * 17 + "\U0001F600" + "q" * 7, "ascii first, then ÿ",
+     # long enough that the UTF-8 is measured in several batches of blocks
+     "é€\U0001F600a" * 1200, "x" * 4079 + "é" * 10 + "日本語" * 700],
 )
 def test_strings_and_keys_are_ordinary_compact_str(text):
     # The ASCII fast path must give the same str object layout as decoding
