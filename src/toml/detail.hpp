@@ -90,6 +90,7 @@ struct TableData {
 };
 
 inline constexpr TableData kEmptyTable{};
+inline constexpr ArrayData kEmptyArray{};  // every empty static array of every document
 inline constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 
 // Hash of a table key under a table's seed.

@@ -1156,15 +1156,24 @@ bool Parser::parse_array(Node& out, std::uint32_t depth) {
         return fail_expected(p_, "`,` or `]` after an array element");
     }
     const std::size_t n = stack_.size() - base;
-    auto* a = static_cast<ArrayData*>(arena_->allocate(sizeof(ArrayData)));
-    a->items = n == 0 ? nullptr : arena_->make_array<Node>(n);
-    if (n != 0) std::memcpy(static_cast<void*>(a->items), stack_.data() + base, n * sizeof(Node));
+    out.type = Type::Array;
+    if (n == 0) {
+        // Every empty static array shares one: nothing ever adds to it.
+        out.as.array = const_cast<ArrayData*>(&detail::kEmptyArray);
+        return true;
+    }
+    // The header and its items in one block, so reading the array back
+    // touches one run of memory.
+    constexpr std::size_t head = (sizeof(ArrayData) + 15) & ~std::size_t(15);
+    char* block = static_cast<char*>(arena_->allocate(head + n * sizeof(Node)));
+    auto* a = reinterpret_cast<ArrayData*>(block);
+    a->items = reinterpret_cast<Node*>(block + head);
+    std::memcpy(static_cast<void*>(a->items), stack_.data() + base, n * sizeof(Node));
     a->size = n;
     a->capacity = n;
     a->depth = depth;
     a->of_tables = false;
     stack_.resize(base);
-    out.type = Type::Array;
     out.as.array = a;
     return true;
 }
