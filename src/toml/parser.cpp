@@ -1004,6 +1004,27 @@ bool Parser::parse_header() {
 // key ws "=" ws value, into `table` (the current header's table or an inline table).
 bool Parser::parse_keyval(TableData* table) {
     const char* key_start = p_;
+    // Most lines are `bare-key = value`: read those without the general
+    // key machinery. Anything else (dotted or quoted keys) starts over below.
+    if (p_ < end_ && is(static_cast<unsigned char>(*p_), kBare)) {
+        const char* key_end = scan_bare(p_ + 1, end_);
+        const char* q = key_end;
+        while (q < end_ && (*q == ' ' || *q == '\t')) ++q;
+        if (q < end_ && *q == '=') {
+            KeyPart key;
+            key.data = key_start;
+            key.size = static_cast<std::size_t>(key_end - key_start);
+            key.offset = static_cast<std::size_t>(key_start - begin_);
+            key.ascii = true;
+            if (lookup(table, key) != detail::kNotFound)
+                return fail(key_start, "duplicate key: " + quoted(key.text()));
+            p_ = q + 1;
+            skip_ws();
+            std::uint32_t depth = table->depth + 1;
+            Node* slot = append_entry(table, key);
+            return parse_value(*slot, depth);
+        }
+    }
     if (!parse_key(parts_)) return false;
     const std::size_t count = parts_.size();
     TableData* t = table;
