@@ -1124,10 +1124,35 @@ bool Parser::parse_value(Node& out, std::uint32_t depth) {
         case 'n':
             if (end_ - p_ >= 3 && std::memcmp(p_, "nan", 3) == 0) return parse_number_or_datetime(out);
             break;
+        case '0': case '1': case '2': case '3': case '4':
+        case '5': case '6': case '7': case '8': case '9': {
+            // A plain decimal integer: up to 19 digits (no leading zero)
+            // ending the token. Everything else, dates and times among it,
+            // runs on into a word character and takes the general path.
+            const char* q = p_;
+            std::uint64_t small = 0;
+            while (end_ - q >= 8 && q - p_ <= 11) {
+                std::uint64_t w;
+                std::memcpy(&w, q, 8);
+                if (!all_digits8(w)) break;
+                small = small * 100000000 + eight_digits_value(w);
+                q += 8;
+            }
+            while (q < end_ && is_digit(*q) && q - p_ < 19) {
+                small = small * 10 + static_cast<unsigned>(*q - '0');
+                ++q;
+            }
+            if ((*p_ != '0' || q - p_ == 1) && (q >= end_ || !is(static_cast<unsigned char>(*q), kWordChar))) {
+                p_ = q;
+                out.type = Type::Integer;
+                out.as.magnitude = small;
+                out.integer_flags = 0;
+                return true;
+            }
+            return parse_number_or_datetime(out);
+        }
         case '+':
         case '-':
-        case '0': case '1': case '2': case '3': case '4':
-        case '5': case '6': case '7': case '8': case '9':
             return parse_number_or_datetime(out);
         default:
             break;
