@@ -778,9 +778,7 @@ bool Parser::parse_simple_key(KeyPart& part) {
 bool Parser::parse_key(std::vector<KeyPart>& parts) {
     parts.clear();
     while (true) {
-        KeyPart part;
-        if (!parse_simple_key(part)) return false;
-        parts.push_back(part);
+        if (!parse_simple_key(parts.emplace_back())) return false;
         const char* after = p_;
         skip_ws();
         if (p_ < end_ && *p_ == '.') {
