@@ -74,19 +74,24 @@ struct ArrayData {
     bool of_tables;        // made by [[header]]s; a static array otherwise
 };
 
+// 56 bytes (64 in the arena), followed there by room for its first entries.
 struct TableData {
     Entry* entries;
-    std::size_t size;
-    std::size_t capacity;
     // Open-addressing index of entry numbers (+1; 0 = empty slot), built once
     // the table grows past a handful of keys; null below that (linear scan).
     std::uint32_t* index;
-    std::size_t index_mask;
     std::size_t offset;      // where the table was first defined
+    std::uint64_t seed;      // hash seed, chosen per parse so key collisions cannot be planned
+    std::uint32_t size;
+    std::uint32_t capacity;  // at most kMaxEntries
+    std::uint32_t index_mask;
     std::uint32_t depth;     // nesting level (root = 0)
     std::uint32_t section;   // the header section or inline table that made it (Dotted tables)
     TableKind kind;
-    std::uint64_t seed;      // hash seed, chosen per parse so key collisions cannot be planned
+
+    // Entry numbers and index slots are 32-bit; a table stops growing (with
+    // std::bad_alloc) long before they could overflow.
+    static constexpr std::uint32_t kMaxEntries = std::uint32_t(1) << 29;
 };
 
 inline constexpr TableData kEmptyTable{};

@@ -179,6 +179,7 @@ Document::~Document() = default;
 namespace {
 
 constexpr std::size_t kIndexThreshold = 8;   // tables with more keys get a hash index
+constexpr std::uint32_t kFirstEntries = 2;   // entries a new table has room for
 constexpr std::size_t kMaxDepthCap = 1024;   // recursion bound whatever the options say
 
 // Character classes for the byte-at-a-time paths.
@@ -795,10 +796,14 @@ bool Parser::parse_key(std::vector<KeyPart>& parts) {
 // Tables
 
 TableData* Parser::new_table(TableKind kind, std::size_t offset, std::uint32_t depth) {
-    auto* t = static_cast<TableData*>(arena_->allocate(sizeof(TableData)));
-    t->entries = nullptr;
+    // The table and room for its first entries in one block: most tables
+    // are small, and reading one back then touches one run of memory.
+    constexpr std::size_t head = (sizeof(TableData) + 15) & ~std::size_t(15);
+    char* block = static_cast<char*>(arena_->allocate(head + kFirstEntries * sizeof(Entry)));
+    auto* t = reinterpret_cast<TableData*>(block);
+    t->entries = reinterpret_cast<Entry*>(block + head);
     t->size = 0;
-    t->capacity = 0;
+    t->capacity = kFirstEntries;
     t->index = nullptr;
     t->index_mask = 0;
     t->offset = offset;
@@ -821,7 +826,7 @@ void Parser::rebuild_index(TableData* t) {
         index[slot] = static_cast<std::uint32_t>(i + 1);
     }
     t->index = index;
-    t->index_mask = mask;
+    t->index_mask = static_cast<std::uint32_t>(mask);
 }
 
 // Appends a new entry for `key` (known to be absent) and returns its value
@@ -830,13 +835,14 @@ Node* Parser::append_entry(TableData* t, KeyPart& key) {
     if (t->size == t->capacity) {
         // A table is usually filled by consecutive lines with nothing else
         // allocated in between, so its entries can mostly grow in place.
-        std::size_t cap = t->capacity == 0 ? 4 : t->capacity * 2;
-        if (t->capacity == 0 || !arena_->extend(t->entries, t->capacity * sizeof(Entry), cap * sizeof(Entry))) {
+        if (t->capacity >= TableData::kMaxEntries) throw std::bad_alloc();
+        std::size_t cap = std::size_t(t->capacity) * 2;
+        if (!arena_->extend(t->entries, t->capacity * sizeof(Entry), cap * sizeof(Entry))) {
             Entry* grown = arena_->make_array<Entry>(cap);
-            if (t->size != 0) std::memcpy(static_cast<void*>(grown), t->entries, t->size * sizeof(Entry));
+            std::memcpy(static_cast<void*>(grown), t->entries, t->size * sizeof(Entry));
             t->entries = grown;
         }
-        t->capacity = cap;
+        t->capacity = static_cast<std::uint32_t>(cap);
     }
     Entry& e = t->entries[t->size];
     e.key = key.data;
