@@ -569,6 +569,7 @@ private:
 
     // --- keys -------------------------------------------------------------
     bool parse_key(std::vector<KeyPart>& parts);
+    bool parse_header_key();
     bool parse_simple_key(KeyPart& part);
 
     // --- tables -----------------------------------------------------------
@@ -629,6 +630,8 @@ private:
     std::uint32_t next_section_ = 1;
     std::vector<Node> stack_;         // elements of the arrays being read
     std::vector<KeyPart> parts_;      // the key being read
+    std::vector<KeyPart> header_parts_;      // the last header's path
+    std::vector<TableData*> header_tables_;  // the table each part of it led to
     std::string scratch_;             // decoded strings, float digits
     bool failed_ = false;
     Error error_{};
@@ -775,6 +778,31 @@ bool Parser::parse_simple_key(KeyPart& part) {
     return fail_expected(p_, "a key");
 }
 
+// The key of a header. Most are bare keys joined by bare dots and closed by
+// `]`; those are read here, anything else by parse_key.
+bool Parser::parse_header_key() {
+    const char* q = p_;
+    parts_.clear();
+    while (q < end_ && is(static_cast<unsigned char>(*q), kBare)) {
+        const char* e = scan_bare(q + 1, end_);
+        KeyPart& part = parts_.emplace_back();
+        part.data = q;
+        part.size = static_cast<std::size_t>(e - q);
+        part.offset = static_cast<std::size_t>(q - begin_);
+        part.ascii = true;
+        if (e < end_ && *e == '.') {
+            q = e + 1;
+            continue;
+        }
+        if (e < end_ && *e == ']') {
+            p_ = e;
+            return true;
+        }
+        break;
+    }
+    return parse_key(parts_);
+}
+
 // simple-key *( ws "." ws simple-key ), leaving trailing whitespace unread.
 bool Parser::parse_key(std::vector<KeyPart>& parts) {
     parts.clear();
@@ -888,7 +916,7 @@ bool Parser::parse_header() {
     bool array = end_ - p_ >= 2 && p_[1] == '[';
     p_ += array ? 2 : 1;
     skip_ws();
-    if (!parse_key(parts_)) return false;
+    if (!parse_header_key()) return false;
     skip_ws();
     if (array) {
         if (!(end_ - p_ >= 2 && p_[0] == ']' && p_[1] == ']'))
@@ -901,7 +929,18 @@ bool Parser::parse_header() {
 
     const std::size_t count = parts_.size();
     TableData* t = root_;
-    for (std::size_t i = 0; i + 1 < count; ++i) {
+    // Headers tend to repeat the path of the one before ([[a.b.c]] after
+    // [[a.b.c]], [a.b.d] after [a.b]), and the walk may resume where the two
+    // paths part: the lines since the last header only added to that
+    // header's own table (and to dotted tables below it), so each part of
+    // its path still leads to the table it led to then.
+    std::size_t i = 0;
+    while (i + 1 < count && i < header_parts_.size() && header_parts_[i].size == parts_[i].size &&
+           detail::same_key(header_parts_[i].data, parts_[i].data, parts_[i].size))
+        ++i;
+    if (i > 0) t = header_tables_[i - 1];
+    header_tables_.resize(count);
+    for (; i + 1 < count; ++i) {
         KeyPart& part = parts_[i];
         std::size_t idx = lookup(t, part);
         if (idx == detail::kNotFound) {
@@ -909,6 +948,7 @@ bool Parser::parse_header() {
             TableData* child = new_table(TableKind::Implicit, offset, t->depth + 1);
             set_table(append_entry(t, part), child, offset);
             t = child;
+            header_tables_[i] = t;
             continue;
         }
         Node& v = t->entries[idx].value;
@@ -926,6 +966,7 @@ bool Parser::parse_header() {
             return fail(begin_ + part.offset, "cannot use `" + key_path(parts_.data(), i + 1) +
                                                   "` as a table: it is already " + type_phrase(v.type));
         }
+        header_tables_[i] = t;
     }
 
     KeyPart& last = parts_[count - 1];
@@ -1002,6 +1043,8 @@ bool Parser::parse_header() {
     section_ = next_section_++;
     t->section = section_;
     current_ = t;
+    header_tables_[count - 1] = t;
+    std::swap(header_parts_, parts_);  // keep this path; parts_ is refilled by the next key
     return true;
 }
 
