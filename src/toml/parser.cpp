@@ -257,6 +257,27 @@ inline int utf8_sequence(const char* p, const char* end) noexcept {
     return 0;
 }
 
+// Moves p past a run of well-formed non-ASCII sequences (p is at the first
+// one). Returns nullptr, or where an ill-formed sequence starts. Three-byte
+// sequences whose second byte may be any continuation byte (lead E1..EC,
+// EE, EF: most of the BMP) are checked in line; the rest by utf8_sequence.
+inline const char* skip_non_ascii(const char*& p, const char* end) noexcept {
+    do {
+        unsigned c = static_cast<unsigned char>(*p);
+        if (c - 0xE1 < 0x0F && c != 0xED && end - p >= 3) {
+            unsigned tail = (static_cast<unsigned char>(p[1]) ^ 0x80u) | (static_cast<unsigned char>(p[2]) ^ 0x80u);
+            if (tail < 0x40) {
+                p += 3;
+                continue;
+            }
+        }
+        int n = utf8_sequence(p, end);
+        if (n == 0) return p;
+        p += n;
+    } while (p < end && static_cast<unsigned char>(*p) >= 0x80);
+    return nullptr;
+}
+
 inline void append_utf8(std::string& out, std::uint32_t cp) {
     char buf[4];
     std::size_t n;
@@ -1446,11 +1467,8 @@ bool Parser::parse_basic_string(Node::StringPayload& out, bool& ascii, bool mult
         }
         if (c >= 0x80) {
             ascii = false;
-            do {
-                int n = utf8_sequence(p, end_);
-                if (n == 0) return fail(p, "invalid UTF-8 in a string");
-                p += n;
-            } while (p < end_ && static_cast<unsigned char>(*p) >= 0x80);
+            const char* bad = skip_non_ascii(p, end_);
+            if (bad != nullptr) return fail(bad, "invalid UTF-8 in a string");
             continue;
         }
         if (c == '\t') {
@@ -1526,11 +1544,8 @@ bool Parser::parse_literal_string(Node::StringPayload& out, bool& ascii, bool mu
         }
         if (c >= 0x80) {
             ascii = false;
-            do {
-                int n = utf8_sequence(p, end_);
-                if (n == 0) return fail(p, "invalid UTF-8 in a string");
-                p += n;
-            } while (p < end_ && static_cast<unsigned char>(*p) >= 0x80);
+            const char* bad = skip_non_ascii(p, end_);
+            if (bad != nullptr) return fail(bad, "invalid UTF-8 in a string");
             continue;
         }
         if (c == '\t') {
