@@ -1245,6 +1245,12 @@ bool Parser::fail_token(const char* start) {
 bool Parser::parse_array(Node& out, std::uint32_t depth) {
     if (depth > max_depth_) return fail_depth(p_);
     ++p_;
+    if (p_ < end_ && *p_ == ']') {  // `[]`, common enough to skip the loop
+        ++p_;
+        out.type = Type::Array;
+        out.as.array = const_cast<ArrayData*>(&detail::kEmptyArray);
+        return true;
+    }
     const std::size_t base = stack_.size();
     while (true) {
         if (!skip_ws_comment_newline()) return false;
