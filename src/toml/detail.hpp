@@ -5,8 +5,9 @@
 // Memory: every Node, Entry array, ArrayData, TableData, hash index and
 // decoded text lives in one Arena owned by the Document. Containers that can
 // still grow while the document is read (tables, arrays of tables) double
-// their storage inside the arena; the old block is simply abandoned, so the
-// waste is bounded by the final size.
+// their storage inside the arena, in place when their block is the arena's
+// last; otherwise the old block is simply abandoned, so the waste is bounded
+// by the final size. Empty static arrays all share kEmptyArray.
 #pragma once
 
 #include <cstddef>
