@@ -13,6 +13,10 @@
 
 #include "datetime.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vexil {
 
 namespace {
@@ -37,6 +41,8 @@ struct Context {
 
 // Decodes UTF-8 into the code units of a str (one, two or four bytes each).
 // Returns false on a malformed sequence, which the parser never hands over.
+// A continuation byte XOR 0x80 is its six payload bits, and anything else
+// comes out at 0x40 or above, so one compare checks a whole sequence's tail.
 template <class Unit>
 bool decode_utf8(const unsigned char* p, const unsigned char* end, Unit* out) {
     while (p < end) {
@@ -60,28 +66,88 @@ bool decode_utf8(const unsigned char* p, const unsigned char* end, Unit* out) {
             }
             continue;
         }
-        if (c >= 0xC2 && c <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
-            c = ((c & 0x1F) << 6) | (p[1] & 0x3F);
-            p += 2;
-        } else if (c >= 0xE0 && c <= 0xEF && end - p >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
-            c = ((c & 0x0F) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3F);
-            if (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF)) {
-                return false;
+        std::ptrdiff_t left = end - p;
+        if (c >= 0xE0) {
+            if (c < 0xF0) {
+                if (left < 3) {
+                    return false;
+                }
+                std::uint32_t b1 = p[1] ^ 0x80u, b2 = p[2] ^ 0x80u;
+                if ((b1 | b2) >= 0x40) {
+                    return false;
+                }
+                c = ((c & 0x0F) << 12) | (b1 << 6) | b2;
+                if (c < 0x800 || c - 0xD800 < 0x800) {  // overlong, or a surrogate
+                    return false;
+                }
+                p += 3;
+            } else {
+                if (c > 0xF4 || left < 4) {
+                    return false;
+                }
+                std::uint32_t b1 = p[1] ^ 0x80u, b2 = p[2] ^ 0x80u, b3 = p[3] ^ 0x80u;
+                if ((b1 | b2 | b3) >= 0x40) {
+                    return false;
+                }
+                c = ((c & 0x07) << 18) | (b1 << 12) | (b2 << 6) | b3;
+                if (c < 0x10000 || c > 0x10FFFF) {
+                    return false;
+                }
+                p += 4;
             }
-            p += 3;
-        } else if (c >= 0xF0 && c <= 0xF4 && end - p >= 4 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80 &&
-                   (p[3] & 0xC0) == 0x80) {
-            c = ((c & 0x07) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3F);
-            if (c < 0x10000 || c > 0x10FFFF) {
-                return false;
-            }
-            p += 4;
         } else {
-            return false;
+            if (c < 0xC2 || left < 2) {
+                return false;
+            }
+            std::uint32_t b1 = p[1] ^ 0x80u;
+            if (b1 >= 0x40) {
+                return false;
+            }
+            c = ((c & 0x1F) << 6) | b1;
+            p += 2;
         }
         *out++ = static_cast<Unit>(c);
     }
     return true;
+}
+
+// The number of continuation bytes (10xxxxxx) in [p, end) and the largest byte.
+inline void measure_utf8(const unsigned char* p, const unsigned char* end, std::size_t& continuation,
+                         unsigned& largest) {
+    std::size_t count = 0;
+    unsigned top = 0;
+#if defined(__SSE2__)
+    if (end - p >= 16) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i below = _mm_set1_epi8(static_cast<char>(0xC0));  // continuation bytes are < 0xC0 signed
+        __m128i most = zero;
+        while (end - p >= 16) {
+            // Per-lane counts (a true compare is -1) for at most 255 blocks,
+            // then summed across lanes.
+            __m128i lanes = zero;
+            for (int block = 0; block < 255 && end - p >= 16; ++block) {
+                __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                most = _mm_max_epu8(most, v);
+                lanes = _mm_sub_epi8(lanes, _mm_cmplt_epi8(v, below));
+                p += 16;
+            }
+            __m128i sums = _mm_sad_epu8(lanes, zero);
+            count += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+                     static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+        }
+        alignas(16) unsigned char bytes[16];
+        _mm_store_si128(reinterpret_cast<__m128i*>(bytes), most);
+        for (unsigned char b : bytes) {
+            top = b > top ? b : top;
+        }
+    }
+#endif
+    for (; p < end; ++p) {
+        count += (*p & 0xC0) == 0x80;
+        top = *p > top ? *p : top;
+    }
+    continuation = count;
+    largest = top;
 }
 
 // A str from non-ASCII UTF-8 text. One pass finds the length in code points
@@ -101,10 +167,7 @@ PyObject* str_from_utf8(std::string_view text) {
     }
     std::size_t continuation = 0;
     unsigned largest = 0;
-    for (const unsigned char* p = begin; p < end; ++p) {
-        continuation += (*p & 0xC0) == 0x80;
-        largest = *p > largest ? *p : largest;
-    }
+    measure_utf8(begin, end, continuation, largest);
     auto length = static_cast<Py_ssize_t>(text.size() - continuation);
     Py_UCS4 maxchar = largest >= 0xF0 ? 0x10FFFF : largest >= 0xC4 ? 0xFFFF : largest >= 0x80 ? 0xFF : 0x7F;
     PyRef str = PyRef::steal(PyUnicode_New(length, maxchar));

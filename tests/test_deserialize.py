@@ -91,9 +91,44 @@ def test_deep_nesting_within_the_parsers_limit():
 
 
 @pytest.mark.parametrize(
+    "text, expected",
+    [
+        # each [[a.b]] goes to the element of a made last
+        ("[[a]]\n[[a.b]]\nx = 1\n[[a.b]]\ny = 2\n[[a]]\n[[a.b]]\nz = 3\n[a.b.c]\nw = 4\n",
+         {"a": [{"b": [{"x": 1}, {"y": 2}]}, {"b": [{"z": 3, "c": {"w": 4}}]}]}),
+        ("[[a]]\n[a.b]\nx = 1\n[[a]]\n[a.b]\nx = 2\n", {"a": [{"b": {"x": 1}}, {"b": {"x": 2}}]}),
+        # siblings, parents defined after their children, dotted tables walked through
+        ("[a.b]\nx = 1\n[a.c]\ny = 2\n[a]\nz = 3\n", {"a": {"b": {"x": 1}, "c": {"y": 2}, "z": 3}}),
+        ("[a]\nb.c = 1\n[a.b.d]\ne = 2\n", {"a": {"b": {"c": 1, "d": {"e": 2}}}}),
+        ('[a."b.c"]\nx = 1\n[a.b]\ny = 2\n[ a . "b.c" . d ]\nz = 3\n',
+         {"a": {"b.c": {"x": 1, "d": {"z": 3}}, "b": {"y": 2}}}),
+    ],
+)
+def test_headers_that_repeat_a_path(text, expected):
+    # A header may resume the walk of the header before it; the result must
+    # be the one a walk from the root gives.
+    assert same(deserialize(text), expected)
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ("[a]\nx = {y = 1}\n[a.x.z]\n", "cannot add to the inline table `a.x`"),
+        ("[a]\nx = 1\n[a.x.z]\n", "cannot use `a.x` as a table: it is already an integer"),
+        ("[[a.b]]\n[a]\n[a.b]\n", "conflicts with the array of tables"),
+        ("[a.b]\n[a]\n[a.b]\n", "table `a.b` defined twice"),
+    ],
+)
+def test_headers_that_repeat_a_path_errors(text, message):
+    assert message in parse_error(text)
+
+
+@pytest.mark.parametrize(
     "text",
     ["abc", "", "x", "\x00", "x" * 1000, "tab\tand\x7f", "é", "ÿ", "ĀĀ", "€uro", "\U0001F600", "a\x00b",
-     "é" + "abcdefgh" * 3 + "€" + "z" * 17 + "\U0001F600" + "q" * 7, "ascii first, then ÿ"],
+     "é" + "abcdefgh" * 3 + "€" + "z" * 17 + "\U0001F600" + "q" * 7, "ascii first, then ÿ",
+     # long enough that the UTF-8 is measured in several batches of blocks
+     "é€\U0001F600a" * 1200, "x" * 4079 + "é" * 10 + "日本語" * 700],
 )
 def test_strings_and_keys_are_ordinary_compact_str(text):
     # The ASCII fast path must give the same str object layout as decoding

@@ -5,8 +5,9 @@
 // Memory: every Node, Entry array, ArrayData, TableData, hash index and
 // decoded text lives in one Arena owned by the Document. Containers that can
 // still grow while the document is read (tables, arrays of tables) double
-// their storage inside the arena; the old block is simply abandoned, so the
-// waste is bounded by the final size.
+// their storage inside the arena, in place when their block is the arena's
+// last; otherwise the old block is simply abandoned, so the waste is bounded
+// by the final size. Empty static arrays all share kEmptyArray.
 #pragma once
 
 #include <cstddef>
@@ -28,8 +29,11 @@ enum class TableKind : std::uint8_t {
 struct ArrayData;
 struct TableData;
 
-// One value. 48 bytes; the table-entry fields (key_ascii, key_hash) use what
-// would otherwise be padding.
+// One value in 32 bytes, so that two fit a cache line: the tree is written
+// once and read back once, and its size is most of what that costs. The
+// payload holds 16 bytes; a date-time (24) lives apart in the arena and an
+// integer keeps its sign and overflow flags beside the payload. The
+// table-entry fields (key_ascii, key_hash) use what would otherwise be padding.
 struct alignas(16) Node {
     struct StringPayload {
         const char* data;
@@ -37,20 +41,24 @@ struct alignas(16) Node {
     };
     union Payload {
         StringPayload string;
-        Integer integer;
+        uint128 magnitude;   // Integer
         Float floating;
         bool boolean;
-        DateTime datetime;
+        DateTime* datetime;
         ArrayData* array;
         TableData* table;
     } as;
     std::size_t offset;      // byte offset where the value starts
+    std::uint32_t key_hash;  // in a table entry: hash of the key (valid once the table is indexed)
     Type type;
     bool ascii;              // String: every byte < 0x80
     bool key_ascii;          // in a table entry: the key's flag
-    std::uint8_t reserved;
-    std::uint32_t key_hash;  // in a table entry: hash of the key (valid once the table is indexed)
+    std::uint8_t integer_flags;  // Integer: kIntegerNegative | kIntegerOverflow
+
+    static constexpr std::uint8_t kIntegerNegative = 1;
+    static constexpr std::uint8_t kIntegerOverflow = 2;
 };
+static_assert(sizeof(Node) == 32, "two nodes per cache line");
 
 // A table entry: the decoded key and its value.
 struct Entry {
@@ -67,26 +75,32 @@ struct ArrayData {
     bool of_tables;        // made by [[header]]s; a static array otherwise
 };
 
+// 56 bytes (64 in the arena), followed there by room for its first entries.
 struct TableData {
     Entry* entries;
-    std::size_t size;
-    std::size_t capacity;
     // Open-addressing index of entry numbers (+1; 0 = empty slot), built once
     // the table grows past a handful of keys; null below that (linear scan).
     std::uint32_t* index;
-    std::size_t index_mask;
     std::size_t offset;      // where the table was first defined
+    std::uint64_t seed;      // hash seed, chosen per parse so key collisions cannot be planned
+    std::uint32_t size;
+    std::uint32_t capacity;  // at most kMaxEntries
+    std::uint32_t index_mask;
     std::uint32_t depth;     // nesting level (root = 0)
     std::uint32_t section;   // the header section or inline table that made it (Dotted tables)
-    std::uint32_t seed;      // hash seed, chosen per parse so key collisions cannot be planned
     TableKind kind;
+
+    // Entry numbers and index slots are 32-bit; a table stops growing (with
+    // std::bad_alloc) long before they could overflow.
+    static constexpr std::uint32_t kMaxEntries = std::uint32_t(1) << 29;
 };
 
 inline constexpr TableData kEmptyTable{};
+inline constexpr ArrayData kEmptyArray{};  // every empty static array of every document
 inline constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 
 // Hash of a table key under a table's seed.
-std::uint32_t hash_key(std::uint32_t seed, const char* data, std::size_t size) noexcept;
+std::uint32_t hash_key(std::uint64_t seed, const char* data, std::size_t size) noexcept;
 
 // The index of `key` in `table`, or kNotFound.
 std::size_t find_key(const TableData* table, std::string_view key) noexcept;
@@ -117,6 +131,18 @@ struct Arena {
         return static_cast<T*>(allocate(count * sizeof(T)));
     }
 
+    // Grows the block at `block` of `size` bytes to `new_size` bytes where it
+    // lies if it is the most recent allocation and the chunk has room;
+    // returns false (changing nothing) otherwise.
+    bool extend(void* block, std::size_t size, std::size_t new_size) noexcept {
+        size = (size + 15) & ~std::size_t(15);
+        new_size = (new_size + 15) & ~std::size_t(15);
+        char* b = static_cast<char*>(block);
+        if (b + size != cur_ || static_cast<std::size_t>(limit_ - b) < new_size) return false;
+        cur_ = b + new_size;
+        return true;
+    }
+
 private:
     void* grow(std::size_t size);
 
@@ -134,10 +160,13 @@ inline std::string_view Value::string() const noexcept {
     return {node_->as.string.data, node_->as.string.size};
 }
 inline bool Value::string_is_ascii() const noexcept { return node_->ascii; }
-inline const Integer& Value::integer() const noexcept { return node_->as.integer; }
+inline Integer Value::integer() const noexcept {
+    return Integer{node_->as.magnitude, (node_->integer_flags & detail::Node::kIntegerNegative) != 0,
+                   (node_->integer_flags & detail::Node::kIntegerOverflow) != 0};
+}
 inline const Float& Value::floating() const noexcept { return node_->as.floating; }
 inline bool Value::boolean() const noexcept { return node_->as.boolean; }
-inline const DateTime& Value::datetime() const noexcept { return node_->as.datetime; }
+inline const DateTime& Value::datetime() const noexcept { return *node_->as.datetime; }
 inline Array Value::array() const noexcept { return Array(node_->as.array); }
 inline Table Value::table() const noexcept { return Table(node_->as.table); }
 

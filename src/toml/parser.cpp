@@ -60,57 +60,107 @@ void* Arena::grow(std::size_t size) {
 
 namespace {
 
-inline std::uint64_t load_tail(const char* p, std::size_t n) noexcept {
-    std::uint64_t w = 0;
-    std::memcpy(&w, p, n);
+inline std::uint64_t load64(const char* p) noexcept {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
     return w;
+}
+inline std::uint32_t load32(const char* p) noexcept {
+    std::uint32_t w;
+    std::memcpy(&w, p, 4);
+    return w;
+}
+inline std::uint16_t load16(const char* p) noexcept {
+    std::uint16_t w;
+    std::memcpy(&w, p, 2);
+    return w;
+}
+
+// The 128-bit product of a and b folded to 64 bits.
+inline std::uint64_t mix(std::uint64_t a, std::uint64_t b) noexcept {
+    uint128 m = static_cast<uint128>(a) * b;
+    return static_cast<std::uint64_t>(m) ^ static_cast<std::uint64_t>(m >> 64);
 }
 
 }  // namespace
 
-// Hash for table keys: 8 bytes at a time, multiply-fold mixing. The seed
-// differs between parses (see Parser::Parser), so a document cannot be
-// crafted to make every key collide.
-std::uint32_t hash_key(std::uint32_t seed, const char* p, std::size_t n) noexcept {
+// Hash for table keys: whole words, multiply-fold mixing, no byte loop.
+// Keys up to 16 bytes are read as two overlapping words (or three bytes),
+// which identify the key exactly for its length; longer keys are folded
+// 16 bytes at a time. Both factors of every product depend on the seed,
+// which differs between parses (see Parser::Parser), so a document cannot be
+// crafted to make keys collide, nor to zero a product.
+std::uint32_t hash_key(std::uint64_t seed, const char* p, std::size_t n) noexcept {
     constexpr std::uint64_t k1 = 0x9E3779B97F4A7C15ull, k2 = 0xC2B2AE3D27D4EB4Full;
-    std::uint64_t h = (k2 ^ (n * k1)) + (static_cast<std::uint64_t>(seed) << 32 | seed);
-    while (n >= 8) {
-        std::uint64_t w;
-        std::memcpy(&w, p, 8);
-        __extension__ unsigned __int128 m = static_cast<unsigned __int128>(h ^ w) * k1;
-        h = static_cast<std::uint64_t>(m) ^ static_cast<std::uint64_t>(m >> 64);
-        p += 8;
-        n -= 8;
+    const std::uint64_t s1 = seed, s2 = ((seed << 29) | (seed >> 35)) ^ k1;
+    std::uint64_t h = s2 ^ (n * k2);
+    std::uint64_t a, b;
+    if (n <= 16) {
+        if (n >= 8) {
+            a = load64(p);
+            b = load64(p + n - 8);
+        } else if (n >= 4) {
+            a = load32(p);
+            b = load32(p + n - 4);
+        } else if (n > 0) {
+            a = static_cast<std::uint64_t>(static_cast<unsigned char>(p[0])) << 16 |
+                static_cast<std::uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8 |
+                static_cast<unsigned char>(p[n - 1]);
+            b = 0;
+        } else {
+            a = b = 0;
+        }
+    } else {
+        std::size_t left = n;
+        while (left > 16) {
+            h = mix(load64(p) ^ s1, load64(p + 8) ^ h);
+            p += 16;
+            left -= 16;
+        }
+        // The last 16 bytes, overlapping the block before when shorter.
+        a = load64(p + left - 16);
+        b = load64(p + left - 8);
     }
-    if (n > 0) {
-        std::uint64_t w = load_tail(p, n);
-        __extension__ unsigned __int128 m = static_cast<unsigned __int128>(h ^ w) * k2;
-        h = static_cast<std::uint64_t>(m) ^ static_cast<std::uint64_t>(m >> 64);
-    }
-    h ^= h >> 29;
-    h *= k1;
-    return static_cast<std::uint32_t>(h >> 32);
+    std::uint64_t r = mix(a ^ s1, b ^ h);
+    r = mix(r ^ s2, n ^ s1 ^ k2);
+    return static_cast<std::uint32_t>(r ^ (r >> 32));
 }
 
-std::size_t find_key(const TableData* t, std::string_view key) noexcept {
-    if (t->index == nullptr) {
-        for (std::size_t i = 0; i < t->size; ++i) {
-            const Entry& e = t->entries[i];
-            if (e.key_size == key.size() && std::memcmp(e.key, key.data(), key.size()) == 0) return i;
-        }
-        return kNotFound;
+// Whether the n bytes at a and b are equal; short keys without a call.
+inline bool same_key(const char* a, const char* b, std::size_t n) noexcept {
+    if (n >= 8) {
+        if (n > 16) return std::memcmp(a, b, n) == 0;
+        return ((load64(a) ^ load64(b)) | (load64(a + n - 8) ^ load64(b + n - 8))) == 0;
     }
-    std::uint32_t h = hash_key(t->seed, key.data(), key.size());
+    if (n >= 4) return ((load32(a) ^ load32(b)) | (load32(a + n - 4) ^ load32(b + n - 4))) == 0;
+    if (n >= 2) return ((load16(a) ^ load16(b)) | (load16(a + n - 2) ^ load16(b + n - 2))) == 0;
+    return n == 0 || a[0] == b[0];
+}
+
+// The index of a key in a table without an index: a scan.
+inline std::size_t scan_key(const TableData* t, const char* key, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < t->size; ++i) {
+        const Entry& e = t->entries[i];
+        if (e.key_size == n && same_key(e.key, key, n)) return i;
+    }
+    return kNotFound;
+}
+
+// The index of a key in an indexed table, given the key's hash.
+inline std::size_t probe_key(const TableData* t, const char* key, std::size_t n, std::uint32_t h) noexcept {
     std::size_t slot = h & t->index_mask;
     while (true) {
         std::uint32_t v = t->index[slot];
         if (v == 0) return kNotFound;
         const Entry& e = t->entries[v - 1];
-        if (e.value.key_hash == h && e.key_size == key.size() &&
-            std::memcmp(e.key, key.data(), key.size()) == 0)
-            return v - 1;
+        if (e.value.key_hash == h && e.key_size == n && same_key(e.key, key, n)) return v - 1;
         slot = (slot + 1) & t->index_mask;
     }
+}
+
+std::size_t find_key(const TableData* t, std::string_view key) noexcept {
+    if (t->index == nullptr) return scan_key(t, key.data(), key.size());
+    return probe_key(t, key.data(), key.size(), hash_key(t->seed, key.data(), key.size()));
 }
 
 }  // namespace detail
@@ -129,6 +179,7 @@ Document::~Document() = default;
 namespace {
 
 constexpr std::size_t kIndexThreshold = 8;   // tables with more keys get a hash index
+constexpr std::uint32_t kFirstEntries = 2;   // entries a new table has room for
 constexpr std::size_t kMaxDepthCap = 1024;   // recursion bound whatever the options say
 
 // Character classes for the byte-at-a-time paths.
@@ -159,6 +210,22 @@ constexpr CharTable kChars;
 inline bool is(unsigned char ch, std::uint8_t cls) noexcept { return (kChars.c[ch] & cls) != 0; }
 inline bool is_digit(char ch) noexcept { return static_cast<unsigned char>(ch - '0') < 10; }
 
+// Whether all eight bytes of a little-endian word are ASCII digits.
+inline bool all_digits8(std::uint64_t w) noexcept {
+    return ((w & 0xF0F0F0F0F0F0F0F0ull) | (((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) >> 4)) ==
+           0x3333333333333333ull;
+}
+
+// The value of eight ASCII digits (first digit in the lowest byte).
+inline std::uint32_t eight_digits_value(std::uint64_t w) noexcept {
+    constexpr std::uint64_t mask = 0x000000FF000000FFull;
+    constexpr std::uint64_t mul1 = 0x000F424000000064ull;  // 100 + (1000000 << 32)
+    constexpr std::uint64_t mul2 = 0x0000271000000001ull;  // 1 + (10000 << 32)
+    w -= 0x3030303030303030ull;
+    w = w * 10 + (w >> 8);  // pairs of digits
+    return static_cast<std::uint32_t>((((w & mask) * mul1) + (((w >> 16) & mask) * mul2)) >> 32);
+}
+
 inline int hex_value(char ch) noexcept {
     if (ch >= '0' && ch <= '9') return ch - '0';
     if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
@@ -188,6 +255,27 @@ inline int utf8_sequence(const char* p, const char* end) noexcept {
         return 4;
     }
     return 0;
+}
+
+// Moves p past a run of well-formed non-ASCII sequences (p is at the first
+// one). Returns nullptr, or where an ill-formed sequence starts. Three-byte
+// sequences whose second byte may be any continuation byte (lead E1..EC,
+// EE, EF: most of the BMP) are checked in line; the rest by utf8_sequence.
+inline const char* skip_non_ascii(const char*& p, const char* end) noexcept {
+    do {
+        unsigned c = static_cast<unsigned char>(*p);
+        if (c - 0xE1 < 0x0F && c != 0xED && end - p >= 3) {
+            unsigned tail = (static_cast<unsigned char>(p[1]) ^ 0x80u) | (static_cast<unsigned char>(p[2]) ^ 0x80u);
+            if (tail < 0x40) {
+                p += 3;
+                continue;
+            }
+        }
+        int n = utf8_sequence(p, end);
+        if (n == 0) return p;
+        p += n;
+    } while (p < end && static_cast<unsigned char>(*p) >= 0x80);
+    return nullptr;
 }
 
 inline void append_utf8(std::string& out, std::uint32_t cp) {
@@ -239,6 +327,27 @@ inline int first_marked(std::uint64_t m) noexcept {
     return __builtin_ctzll(m) >> 3;
 }
 #endif
+
+// Bare keys: stop at the first byte that is not A-Z a-z 0-9 - _.
+inline const char* scan_bare(const char* p, const char* end) noexcept {
+#if defined(VEXIL_TOML_SSE2)
+    while (end - p >= 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // Range checks as signed compares: shift the range to start at -128.
+        __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
+        __m128i alpha = _mm_cmplt_epi8(_mm_add_epi8(lower, _mm_set1_epi8(static_cast<char>(0x80 - 'a'))),
+                                       _mm_set1_epi8(static_cast<char>(-128 + 26)));
+        __m128i digit = _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - '0'))),
+                                       _mm_set1_epi8(static_cast<char>(-128 + 10)));
+        __m128i punct = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('-')), _mm_cmpeq_epi8(v, _mm_set1_epi8('_')));
+        int mask = ~_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(alpha, digit), punct)) & 0xFFFF;
+        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+        p += 16;
+    }
+#endif
+    while (p < end && is(static_cast<unsigned char>(*p), kBare)) ++p;
+    return p;
+}
 
 // Basic-string bodies: stop at `"`, `\`, control characters, DEL, non-ASCII.
 inline const char* scan_basic(const char* p, const char* end) noexcept {
@@ -384,6 +493,8 @@ struct KeyPart {
     std::size_t size;
     std::size_t offset;  // where the key part starts in the input
     bool ascii;
+    bool hashed = false;     // `hash` is valid (every table of a parse shares one seed)
+    std::uint32_t hash = 0;
     std::string_view text() const noexcept { return {data, size}; }
 };
 
@@ -433,7 +544,8 @@ public:
         std::uint64_t b = reinterpret_cast<std::uintptr_t>(input.data());
         std::uint64_t c = reinterpret_cast<std::uintptr_t>(&first);
         std::uint64_t m = (a ^ (b << 17) ^ (c << 31) ^ (c >> 7)) * 0x9E3779B97F4A7C15ull;
-        seed_ = static_cast<std::uint32_t>(m >> 32) ^ static_cast<std::uint32_t>(m);
+        m ^= m >> 31;
+        seed_ = m * 0xC2B2AE3D27D4EB4Full;
     }
 
     ParseResult run();
@@ -467,17 +579,34 @@ private:
     }
     bool skip_comment();             // at `#`; stops at the line end
     bool skip_ws_comment_newline();  // inside arrays and inline tables
-    bool end_of_line(const char* what);
+    bool end_of_line(const char* what) {
+        if (p_ < end_ && *p_ == '\n') {  // the usual case
+            ++p_;
+            return true;
+        }
+        return end_of_line_slow(what);
+    }
+    bool end_of_line_slow(const char* what);
 
     // --- keys -------------------------------------------------------------
     bool parse_key(std::vector<KeyPart>& parts);
+    bool parse_header_key();
     bool parse_simple_key(KeyPart& part);
 
     // --- tables -----------------------------------------------------------
     TableData* new_table(TableKind kind, std::size_t offset, std::uint32_t depth);
-    Node* append_entry(TableData* t, const KeyPart& key);
-    std::size_t lookup(const TableData* t, const KeyPart& key) const noexcept {
-        return detail::find_key(t, key.text());
+    Node* append_entry(TableData* t, KeyPart& key);
+    // The key's hash under this parse's seed, computed at most once per key.
+    std::uint32_t key_hash(KeyPart& key) const noexcept {
+        if (!key.hashed) {
+            key.hash = detail::hash_key(seed_, key.data, key.size);
+            key.hashed = true;
+        }
+        return key.hash;
+    }
+    std::size_t lookup(const TableData* t, KeyPart& key) const noexcept {
+        if (t->index == nullptr) return detail::scan_key(t, key.data, key.size);
+        return detail::probe_key(t, key.data, key.size, key_hash(key));
     }
     void rebuild_index(TableData* t);
     bool parse_header();
@@ -496,7 +625,12 @@ private:
     bool parse_special_float(Node& out, const char* start, bool negative);
     bool parse_datetime(Node& out);
     bool parse_time(const char*& p, Time& t, const char* start);
-    bool check_token_end(const char* start);
+    // A number, boolean or date-time must not run on into more word characters.
+    bool check_token_end(const char* start) {
+        if (p_ >= end_ || !is(static_cast<unsigned char>(*p_), kWordChar)) return true;
+        return fail_token(start);
+    }
+    bool fail_token(const char* start);
     bool digits_with_underscores(const char*& p, std::uint8_t cls, const char* what);
 
     Node::StringPayload store(const std::string& text) {
@@ -512,11 +646,13 @@ private:
     std::unique_ptr<detail::Arena> arena_;
     TableData* root_ = nullptr;
     TableData* current_ = nullptr;    // the table that key/value lines go to
-    std::uint32_t seed_ = 0;          // hash seed of every table of this parse
+    std::uint64_t seed_ = 0;          // hash seed of every table of this parse
     std::uint32_t section_ = 0;       // current header section or inline table
     std::uint32_t next_section_ = 1;
     std::vector<Node> stack_;         // elements of the arrays being read
     std::vector<KeyPart> parts_;      // the key being read
+    std::vector<KeyPart> header_parts_;      // the last header's path
+    std::vector<TableData*> header_tables_;  // the table each part of it led to
     std::string scratch_;             // decoded strings, float digits
     bool failed_ = false;
     Error error_{};
@@ -613,7 +749,7 @@ bool Parser::skip_ws_comment_newline() {
 
 // After a key/value pair or a header: optional whitespace and comment, then
 // a newline or the end of the input.
-bool Parser::end_of_line(const char* what) {
+bool Parser::end_of_line_slow(const char* what) {
     skip_ws();
     if (p_ < end_ && *p_ == '#' && !skip_comment()) return false;
     if (p_ >= end_) return true;
@@ -640,8 +776,7 @@ bool Parser::parse_simple_key(KeyPart& part) {
     const char* start = p_;
     part.offset = static_cast<std::size_t>(start - begin_);
     if (p_ < end_ && is(static_cast<unsigned char>(*p_), kBare)) {
-        const char* p = p_ + 1;
-        while (p < end_ && is(static_cast<unsigned char>(*p), kBare)) ++p;
+        const char* p = scan_bare(p_ + 1, end_);
         part.data = start;
         part.size = static_cast<std::size_t>(p - start);
         part.ascii = true;
@@ -664,13 +799,36 @@ bool Parser::parse_simple_key(KeyPart& part) {
     return fail_expected(p_, "a key");
 }
 
+// The key of a header. Most are bare keys joined by bare dots and closed by
+// `]`; those are read here, anything else by parse_key.
+bool Parser::parse_header_key() {
+    const char* q = p_;
+    parts_.clear();
+    while (q < end_ && is(static_cast<unsigned char>(*q), kBare)) {
+        const char* e = scan_bare(q + 1, end_);
+        KeyPart& part = parts_.emplace_back();
+        part.data = q;
+        part.size = static_cast<std::size_t>(e - q);
+        part.offset = static_cast<std::size_t>(q - begin_);
+        part.ascii = true;
+        if (e < end_ && *e == '.') {
+            q = e + 1;
+            continue;
+        }
+        if (e < end_ && *e == ']') {
+            p_ = e;
+            return true;
+        }
+        break;
+    }
+    return parse_key(parts_);
+}
+
 // simple-key *( ws "." ws simple-key ), leaving trailing whitespace unread.
 bool Parser::parse_key(std::vector<KeyPart>& parts) {
     parts.clear();
     while (true) {
-        KeyPart part;
-        if (!parse_simple_key(part)) return false;
-        parts.push_back(part);
+        if (!parse_simple_key(parts.emplace_back())) return false;
         const char* after = p_;
         skip_ws();
         if (p_ < end_ && *p_ == '.') {
@@ -687,10 +845,14 @@ bool Parser::parse_key(std::vector<KeyPart>& parts) {
 // Tables
 
 TableData* Parser::new_table(TableKind kind, std::size_t offset, std::uint32_t depth) {
-    auto* t = static_cast<TableData*>(arena_->allocate(sizeof(TableData)));
-    t->entries = nullptr;
+    // The table and room for its first entries in one block: most tables
+    // are small, and reading one back then touches one run of memory.
+    constexpr std::size_t head = (sizeof(TableData) + 15) & ~std::size_t(15);
+    char* block = static_cast<char*>(arena_->allocate(head + kFirstEntries * sizeof(Entry)));
+    auto* t = reinterpret_cast<TableData*>(block);
+    t->entries = reinterpret_cast<Entry*>(block + head);
     t->size = 0;
-    t->capacity = 0;
+    t->capacity = kFirstEntries;
     t->index = nullptr;
     t->index_mask = 0;
     t->offset = offset;
@@ -713,28 +875,33 @@ void Parser::rebuild_index(TableData* t) {
         index[slot] = static_cast<std::uint32_t>(i + 1);
     }
     t->index = index;
-    t->index_mask = mask;
+    t->index_mask = static_cast<std::uint32_t>(mask);
 }
 
 // Appends a new entry for `key` (known to be absent) and returns its value
 // node, whose payload the caller fills in.
-Node* Parser::append_entry(TableData* t, const KeyPart& key) {
+Node* Parser::append_entry(TableData* t, KeyPart& key) {
     if (t->size == t->capacity) {
-        std::size_t cap = t->capacity == 0 ? 4 : t->capacity * 2;
-        Entry* grown = arena_->make_array<Entry>(cap);
-        if (t->size != 0) std::memcpy(static_cast<void*>(grown), t->entries, t->size * sizeof(Entry));
-        t->entries = grown;
-        t->capacity = cap;
+        // A table is usually filled by consecutive lines with nothing else
+        // allocated in between, so its entries can mostly grow in place.
+        if (t->capacity >= TableData::kMaxEntries) throw std::bad_alloc();
+        std::size_t cap = std::size_t(t->capacity) * 2;
+        if (!arena_->extend(t->entries, t->capacity * sizeof(Entry), cap * sizeof(Entry))) {
+            Entry* grown = arena_->make_array<Entry>(cap);
+            std::memcpy(static_cast<void*>(grown), t->entries, t->size * sizeof(Entry));
+            t->entries = grown;
+        }
+        t->capacity = static_cast<std::uint32_t>(cap);
     }
     Entry& e = t->entries[t->size];
     e.key = key.data;
     e.key_size = key.size;
     e.value.key_ascii = key.ascii;
-    e.value.reserved = 0;
+    e.value.integer_flags = 0;
     e.value.key_hash = 0;
     std::size_t n = ++t->size;
     if (t->index != nullptr) {
-        std::uint32_t h = detail::hash_key(t->seed, key.data, key.size);
+        std::uint32_t h = key_hash(key);
         e.value.key_hash = h;
         if (n * 2 > t->index_mask + 1) {
             rebuild_index(t);
@@ -746,7 +913,7 @@ Node* Parser::append_entry(TableData* t, const KeyPart& key) {
     } else if (n > kIndexThreshold) {
         for (std::size_t i = 0; i < n; ++i) {
             Entry& x = t->entries[i];
-            x.value.key_hash = detail::hash_key(t->seed, x.key, x.key_size);
+            x.value.key_hash = i + 1 == n ? key_hash(key) : detail::hash_key(seed_, x.key, x.key_size);
         }
         rebuild_index(t);
     }
@@ -770,7 +937,7 @@ bool Parser::parse_header() {
     bool array = end_ - p_ >= 2 && p_[1] == '[';
     p_ += array ? 2 : 1;
     skip_ws();
-    if (!parse_key(parts_)) return false;
+    if (!parse_header_key()) return false;
     skip_ws();
     if (array) {
         if (!(end_ - p_ >= 2 && p_[0] == ']' && p_[1] == ']'))
@@ -783,14 +950,26 @@ bool Parser::parse_header() {
 
     const std::size_t count = parts_.size();
     TableData* t = root_;
-    for (std::size_t i = 0; i + 1 < count; ++i) {
-        const KeyPart& part = parts_[i];
+    // Headers tend to repeat the path of the one before ([[a.b.c]] after
+    // [[a.b.c]], [a.b.d] after [a.b]), and the walk may resume where the two
+    // paths part: the lines since the last header only added to that
+    // header's own table (and to dotted tables below it), so each part of
+    // its path still leads to the table it led to then.
+    std::size_t i = 0;
+    while (i + 1 < count && i < header_parts_.size() && header_parts_[i].size == parts_[i].size &&
+           detail::same_key(header_parts_[i].data, parts_[i].data, parts_[i].size))
+        ++i;
+    if (i > 0) t = header_tables_[i - 1];
+    header_tables_.resize(count);
+    for (; i + 1 < count; ++i) {
+        KeyPart& part = parts_[i];
         std::size_t idx = lookup(t, part);
         if (idx == detail::kNotFound) {
             if (t->depth + 1 > max_depth_) return fail_depth(begin_ + part.offset);
             TableData* child = new_table(TableKind::Implicit, offset, t->depth + 1);
             set_table(append_entry(t, part), child, offset);
             t = child;
+            header_tables_[i] = t;
             continue;
         }
         Node& v = t->entries[idx].value;
@@ -808,9 +987,10 @@ bool Parser::parse_header() {
             return fail(begin_ + part.offset, "cannot use `" + key_path(parts_.data(), i + 1) +
                                                   "` as a table: it is already " + type_phrase(v.type));
         }
+        header_tables_[i] = t;
     }
 
-    const KeyPart& last = parts_[count - 1];
+    KeyPart& last = parts_[count - 1];
     const char* last_at = begin_ + last.offset;
     std::size_t idx = lookup(t, last);
     if (!array) {
@@ -866,33 +1046,58 @@ bool Parser::parse_header() {
         }
         if (a->size == a->capacity) {
             std::size_t cap = a->capacity == 0 ? 4 : a->capacity * 2;
-            Node* grown = arena_->make_array<Node>(cap);
-            if (a->size != 0) std::memcpy(static_cast<void*>(grown), a->items, a->size * sizeof(Node));
-            a->items = grown;
+            if (a->capacity == 0 || !arena_->extend(a->items, a->capacity * sizeof(Node), cap * sizeof(Node))) {
+                Node* grown = arena_->make_array<Node>(cap);
+                if (a->size != 0) std::memcpy(static_cast<void*>(grown), a->items, a->size * sizeof(Node));
+                a->items = grown;
+            }
             a->capacity = cap;
         }
         TableData* element = new_table(TableKind::Header, offset, a->depth + 1);
         Node& n = a->items[a->size++];
         set_table(&n, element, offset);
         n.key_ascii = false;
-        n.reserved = 0;
+        n.integer_flags = 0;
         n.key_hash = 0;
         t = element;
     }
     section_ = next_section_++;
     t->section = section_;
     current_ = t;
+    header_tables_[count - 1] = t;
+    std::swap(header_parts_, parts_);  // keep this path; parts_ is refilled by the next key
     return true;
 }
 
 // key ws "=" ws value, into `table` (the current header's table or an inline table).
 bool Parser::parse_keyval(TableData* table) {
     const char* key_start = p_;
+    // Most lines are `bare-key = value`: read those without the general
+    // key machinery. Anything else (dotted or quoted keys) starts over below.
+    if (p_ < end_ && is(static_cast<unsigned char>(*p_), kBare)) {
+        const char* key_end = scan_bare(p_ + 1, end_);
+        const char* q = key_end;
+        while (q < end_ && (*q == ' ' || *q == '\t')) ++q;
+        if (q < end_ && *q == '=') {
+            KeyPart key;
+            key.data = key_start;
+            key.size = static_cast<std::size_t>(key_end - key_start);
+            key.offset = static_cast<std::size_t>(key_start - begin_);
+            key.ascii = true;
+            if (lookup(table, key) != detail::kNotFound)
+                return fail(key_start, "duplicate key: " + quoted(key.text()));
+            p_ = q + 1;
+            skip_ws();
+            std::uint32_t depth = table->depth + 1;
+            Node* slot = append_entry(table, key);
+            return parse_value(*slot, depth);
+        }
+    }
     if (!parse_key(parts_)) return false;
     const std::size_t count = parts_.size();
     TableData* t = table;
     for (std::size_t i = 0; i + 1 < count; ++i) {
-        const KeyPart& part = parts_[i];
+        KeyPart& part = parts_[i];
         std::size_t idx = lookup(t, part);
         if (idx == detail::kNotFound) {
             if (t->depth + 1 > max_depth_) return fail_depth(begin_ + part.offset);
@@ -922,7 +1127,7 @@ bool Parser::parse_keyval(TableData* table) {
         return fail(begin_ + part.offset, "cannot use `" + key_path(parts_.data(), i + 1) +
                                               "` as a table: it is already " + type_phrase(v.type));
     }
-    const KeyPart& last = parts_[count - 1];
+    KeyPart& last = parts_[count - 1];
     if (lookup(t, last) != detail::kNotFound)
         return fail(begin_ + last.offset, "duplicate key: " + quoted(last.text()));
 
@@ -987,10 +1192,35 @@ bool Parser::parse_value(Node& out, std::uint32_t depth) {
         case 'n':
             if (end_ - p_ >= 3 && std::memcmp(p_, "nan", 3) == 0) return parse_number_or_datetime(out);
             break;
+        case '0': case '1': case '2': case '3': case '4':
+        case '5': case '6': case '7': case '8': case '9': {
+            // A plain decimal integer: up to 19 digits (no leading zero)
+            // ending the token. Everything else, dates and times among it,
+            // runs on into a word character and takes the general path.
+            const char* q = p_;
+            std::uint64_t small = 0;
+            while (end_ - q >= 8 && q - p_ <= 11) {
+                std::uint64_t w;
+                std::memcpy(&w, q, 8);
+                if (!all_digits8(w)) break;
+                small = small * 100000000 + eight_digits_value(w);
+                q += 8;
+            }
+            while (q < end_ && is_digit(*q) && q - p_ < 19) {
+                small = small * 10 + static_cast<unsigned>(*q - '0');
+                ++q;
+            }
+            if ((*p_ != '0' || q - p_ == 1) && (q >= end_ || !is(static_cast<unsigned char>(*q), kWordChar))) {
+                p_ = q;
+                out.type = Type::Integer;
+                out.as.magnitude = small;
+                out.integer_flags = 0;
+                return true;
+            }
+            return parse_number_or_datetime(out);
+        }
         case '+':
         case '-':
-        case '0': case '1': case '2': case '3': case '4':
-        case '5': case '6': case '7': case '8': case '9':
             return parse_number_or_datetime(out);
         default:
             break;
@@ -1004,10 +1234,9 @@ bool Parser::parse_value(Node& out, std::uint32_t depth) {
     return fail_expected(p_, "a value");
 }
 
-// A number, boolean or date-time must not run on into more word characters
+// A number, boolean or date-time ran on into more word characters
 // (`truex`, `1.2.3`, `12:3`); report the whole token.
-bool Parser::check_token_end(const char* start) {
-    if (p_ >= end_ || !is(static_cast<unsigned char>(*p_), kWordChar)) return true;
+bool Parser::fail_token(const char* start) {
     const char* q = p_;
     while (q < end_ && is(static_cast<unsigned char>(*q), kWordChar) && q - start < 60) ++q;
     return fail(start, "invalid value `" + std::string(start, q) + "`");
@@ -1016,6 +1245,12 @@ bool Parser::check_token_end(const char* start) {
 bool Parser::parse_array(Node& out, std::uint32_t depth) {
     if (depth > max_depth_) return fail_depth(p_);
     ++p_;
+    if (p_ < end_ && *p_ == ']') {  // `[]`, common enough to skip the loop
+        ++p_;
+        out.type = Type::Array;
+        out.as.array = const_cast<ArrayData*>(&detail::kEmptyArray);
+        return true;
+    }
     const std::size_t base = stack_.size();
     while (true) {
         if (!skip_ws_comment_newline()) return false;
@@ -1025,7 +1260,7 @@ bool Parser::parse_array(Node& out, std::uint32_t depth) {
         }
         Node element;
         element.key_ascii = false;
-        element.reserved = 0;
+        element.integer_flags = 0;
         element.key_hash = 0;
         if (!parse_value(element, depth + 1)) return false;
         stack_.push_back(element);
@@ -1041,15 +1276,24 @@ bool Parser::parse_array(Node& out, std::uint32_t depth) {
         return fail_expected(p_, "`,` or `]` after an array element");
     }
     const std::size_t n = stack_.size() - base;
-    auto* a = static_cast<ArrayData*>(arena_->allocate(sizeof(ArrayData)));
-    a->items = n == 0 ? nullptr : arena_->make_array<Node>(n);
-    if (n != 0) std::memcpy(static_cast<void*>(a->items), stack_.data() + base, n * sizeof(Node));
+    out.type = Type::Array;
+    if (n == 0) {
+        // Every empty static array shares one: nothing ever adds to it.
+        out.as.array = const_cast<ArrayData*>(&detail::kEmptyArray);
+        return true;
+    }
+    // The header and its items in one block, so reading the array back
+    // touches one run of memory.
+    constexpr std::size_t head = (sizeof(ArrayData) + 15) & ~std::size_t(15);
+    char* block = static_cast<char*>(arena_->allocate(head + n * sizeof(Node)));
+    auto* a = reinterpret_cast<ArrayData*>(block);
+    a->items = reinterpret_cast<Node*>(block + head);
+    std::memcpy(static_cast<void*>(a->items), stack_.data() + base, n * sizeof(Node));
     a->size = n;
     a->capacity = n;
     a->depth = depth;
     a->of_tables = false;
     stack_.resize(base);
-    out.type = Type::Array;
     out.as.array = a;
     return true;
 }
@@ -1229,11 +1473,8 @@ bool Parser::parse_basic_string(Node::StringPayload& out, bool& ascii, bool mult
         }
         if (c >= 0x80) {
             ascii = false;
-            do {
-                int n = utf8_sequence(p, end_);
-                if (n == 0) return fail(p, "invalid UTF-8 in a string");
-                p += n;
-            } while (p < end_ && static_cast<unsigned char>(*p) >= 0x80);
+            const char* bad = skip_non_ascii(p, end_);
+            if (bad != nullptr) return fail(bad, "invalid UTF-8 in a string");
             continue;
         }
         if (c == '\t') {
@@ -1309,11 +1550,8 @@ bool Parser::parse_literal_string(Node::StringPayload& out, bool& ascii, bool mu
         }
         if (c >= 0x80) {
             ascii = false;
-            do {
-                int n = utf8_sequence(p, end_);
-                if (n == 0) return fail(p, "invalid UTF-8 in a string");
-                p += n;
-            } while (p < end_ && static_cast<unsigned char>(*p) >= 0x80);
+            const char* bad = skip_non_ascii(p, end_);
+            if (bad != nullptr) return fail(bad, "invalid UTF-8 in a string");
             continue;
         }
         if (c == '\t') {
@@ -1443,9 +1681,8 @@ bool Parser::parse_number(Node& out) {
         }
         p_ = p;
         out.type = Type::Integer;
-        out.as.integer.magnitude = overflow ? 0 : mag;
-        out.as.integer.negative = false;
-        out.as.integer.overflow = overflow;
+        out.as.magnitude = overflow ? 0 : mag;
+        out.integer_flags = overflow ? Node::kIntegerOverflow : 0;
         return check_token_end(start);
     }
 
@@ -1454,6 +1691,31 @@ bool Parser::parse_number(Node& out) {
     if (*p == '0' && p + 1 < end_ && (is_digit(p[1]) || p[1] == '_'))
         return fail(start, "invalid number `" + std::string(start, std::min(end_, p + 2)) +
                                "...`: leading zeros are not allowed");
+    {
+        // Fast path: up to 19 plain digits (below 10^19, so no overflow) not
+        // followed by more of the number.
+        std::uint64_t small = 0;
+        const char* q = p;
+        // Eight digits a step while at least eight more fit in 19.
+        while (end_ - q >= 8 && q - p <= 11) {
+            std::uint64_t w;
+            std::memcpy(&w, q, 8);
+            if (!all_digits8(w)) break;
+            small = small * 100000000 + eight_digits_value(w);
+            q += 8;
+        }
+        while (q < end_ && is_digit(*q) && q - p < 19) {
+            small = small * 10 + static_cast<unsigned>(*q - '0');
+            ++q;
+        }
+        if (!(q < end_ && (is_digit(*q) || *q == '_' || *q == '.' || *q == 'e' || *q == 'E'))) {
+            p_ = q;
+            out.type = Type::Integer;
+            out.as.magnitude = small;
+            out.integer_flags = negative && small != 0 ? Node::kIntegerNegative : 0;
+            return check_token_end(start);
+        }
+    }
     if (!digits_with_underscores(p, kDigit, "number")) return false;
     if (p < end_ && (*p == '.' || *p == 'e' || *p == 'E')) {
         // Fraction and exponent.
@@ -1500,9 +1762,9 @@ bool Parser::parse_number(Node& out) {
     if (negative && mag > (uint128(1) << 127)) overflow = true;
     p_ = p;
     out.type = Type::Integer;
-    out.as.integer.magnitude = overflow ? 0 : mag;
-    out.as.integer.negative = negative && mag != 0;
-    out.as.integer.overflow = overflow;
+    out.as.magnitude = overflow ? 0 : mag;
+    out.integer_flags = static_cast<std::uint8_t>((negative && mag != 0 ? Node::kIntegerNegative : 0) |
+                                                  (overflow ? Node::kIntegerOverflow : 0));
     return check_token_end(start);
 }
 
@@ -1677,7 +1939,9 @@ bool Parser::parse_datetime(Node& out) {
     }
     p_ = p;
     out.type = Type::DateTime;
-    out.as.datetime = dt;
+    auto* stored = static_cast<DateTime*>(arena_->allocate(sizeof(DateTime)));
+    *stored = dt;
+    out.as.datetime = stored;
     return check_token_end(start);
 }
 

@@ -94,7 +94,7 @@ public:
     // Accessors; each may only be called for the matching type().
     std::string_view string() const noexcept;  // decoded text, may hold U+0000
     bool string_is_ascii() const noexcept;     // every byte < 0x80
-    const Integer& integer() const noexcept;
+    Integer integer() const noexcept;  // assembled from the compact node
     const Float& floating() const noexcept;
     bool boolean() const noexcept;
     const DateTime& datetime() const noexcept;
