@@ -35,17 +35,17 @@ constexpr auto make_classes() {
     for (int b = 0; b < 0x20; ++b) {
         t.c[b] = kEscape | kControl;
     }
-    t.c['\t'] = kEscape;
-    t.c['\n'] = kEscape | kNewline;
+    t.c[std::uint8_t('\t')] = kEscape;
+    t.c[std::uint8_t('\n')] = kEscape | kNewline;
     t.c[0x7F] = kEscape | kControl;
-    t.c['"'] = kEscape | kDquote;
-    t.c['\\'] = kEscape | kBackslash;
-    t.c['\''] = kSquote;
+    t.c[std::uint8_t('"')] = kEscape | kDquote;
+    t.c[std::uint8_t('\\')] = kEscape | kBackslash;
+    t.c[std::uint8_t('\'')] = kSquote;
     for (int b = 'A'; b <= 'Z'; ++b) t.c[b] = kBare;
     for (int b = 'a'; b <= 'z'; ++b) t.c[b] = kBare;
     for (int b = '0'; b <= '9'; ++b) t.c[b] = kBare;
-    t.c['-'] = kBare;
-    t.c['_'] = kBare;
+    t.c[std::uint8_t('-')] = kBare;
+    t.c[std::uint8_t('_')] = kBare;
     return t;
 }
 constexpr auto byte_classes = make_classes();
