@@ -12,10 +12,7 @@
 #include <vector>
 
 #include "datetime.hpp"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "unicode.hpp"
 
 namespace vexil {
 
@@ -39,166 +36,16 @@ struct Context {
     PyRef fail_with_exception(std::size_t position) { return fail(take_exception_text(), position); }
 };
 
-// Decodes UTF-8 into the code units of a str (one, two or four bytes each).
-// Returns false on a malformed sequence, which the parser never hands over.
-// A continuation byte XOR 0x80 is its six payload bits, and anything else
-// comes out at 0x40 or above, so one compare checks a whole sequence's tail.
-template <class Unit>
-bool decode_utf8(const unsigned char* p, const unsigned char* end, Unit* out) {
-    while (p < end) {
-        std::uint32_t c = *p;
-        if (c < 0x80) {
-            // A run of ASCII, eight bytes at a time while it lasts.
-            while (end - p >= 8) {
-                std::uint64_t word;
-                std::memcpy(&word, p, 8);
-                if ((word & 0x8080808080808080ull) != 0) {
-                    break;
-                }
-                for (int i = 0; i < 8; ++i) {
-                    out[i] = static_cast<Unit>(p[i]);
-                }
-                out += 8;
-                p += 8;
-            }
-            while (p < end && *p < 0x80) {
-                *out++ = static_cast<Unit>(*p++);
-            }
-            continue;
-        }
-        std::ptrdiff_t left = end - p;
-        if (c >= 0xE0) {
-            if (c < 0xF0) {
-                if (left < 3) {
-                    return false;
-                }
-                std::uint32_t b1 = p[1] ^ 0x80u, b2 = p[2] ^ 0x80u;
-                if ((b1 | b2) >= 0x40) {
-                    return false;
-                }
-                c = ((c & 0x0F) << 12) | (b1 << 6) | b2;
-                if (c < 0x800 || c - 0xD800 < 0x800) {  // overlong, or a surrogate
-                    return false;
-                }
-                p += 3;
-            } else {
-                if (c > 0xF4 || left < 4) {
-                    return false;
-                }
-                std::uint32_t b1 = p[1] ^ 0x80u, b2 = p[2] ^ 0x80u, b3 = p[3] ^ 0x80u;
-                if ((b1 | b2 | b3) >= 0x40) {
-                    return false;
-                }
-                c = ((c & 0x07) << 18) | (b1 << 12) | (b2 << 6) | b3;
-                if (c < 0x10000 || c > 0x10FFFF) {
-                    return false;
-                }
-                p += 4;
-            }
-        } else {
-            if (c < 0xC2 || left < 2) {
-                return false;
-            }
-            std::uint32_t b1 = p[1] ^ 0x80u;
-            if (b1 >= 0x40) {
-                return false;
-            }
-            c = ((c & 0x1F) << 6) | b1;
-            p += 2;
-        }
-        *out++ = static_cast<Unit>(c);
-    }
-    return true;
-}
-
-// The number of continuation bytes (10xxxxxx) in [p, end) and the largest byte.
-inline void measure_utf8(const unsigned char* p, const unsigned char* end, std::size_t& continuation,
-                         unsigned& largest) {
-    std::size_t count = 0;
-    unsigned top = 0;
-#if defined(__SSE2__)
-    if (end - p >= 16) {
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i below = _mm_set1_epi8(static_cast<char>(0xC0));  // continuation bytes are < 0xC0 signed
-        __m128i most = zero;
-        while (end - p >= 16) {
-            // Per-lane counts (a true compare is -1) for at most 255 blocks,
-            // then summed across lanes.
-            __m128i lanes = zero;
-            for (int block = 0; block < 255 && end - p >= 16; ++block) {
-                __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-                most = _mm_max_epu8(most, v);
-                lanes = _mm_sub_epi8(lanes, _mm_cmplt_epi8(v, below));
-                p += 16;
-            }
-            __m128i sums = _mm_sad_epu8(lanes, zero);
-            count += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
-                     static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
-        }
-        alignas(16) unsigned char bytes[16];
-        _mm_store_si128(reinterpret_cast<__m128i*>(bytes), most);
-        for (unsigned char b : bytes) {
-            top = b > top ? b : top;
-        }
-    }
-#endif
-    for (; p < end; ++p) {
-        count += (*p & 0xC0) == 0x80;
-        top = *p > top ? *p : top;
-    }
-    continuation = count;
-    largest = top;
-}
-
-// A str from non-ASCII UTF-8 text. One pass finds the length in code points
-// and the largest byte, which tells the str's kind (a lead byte of C2 or C3
-// starts U+0080..U+00FF, C4 to EF the rest of the BMP, F0 and above the
-// supplementary planes); a second pass decodes straight into the final
-// object. The result is the same compact str the UTF-8 decoder makes, without
-// its widening and resizing on the way. Each unit written consumes one byte
-// that is not a continuation byte, so a malformed text can never write past
-// the counted length: decoding stops at the first bad sequence.
-PyObject* str_from_utf8(std::string_view text) {
-    const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = begin + text.size();
-    if (text.size() == 2 && (begin[0] == 0xC2 || begin[0] == 0xC3) && (begin[1] & 0xC0) == 0x80) {
-        // One character below U+0100: the interpreter's shared str, as in make_str.
-        return PyUnicode_FromOrdinal(((begin[0] & 0x1Fu) << 6) | (begin[1] & 0x3F));
-    }
-    std::size_t continuation = 0;
-    unsigned largest = 0;
-    measure_utf8(begin, end, continuation, largest);
-    auto length = static_cast<Py_ssize_t>(text.size() - continuation);
-    Py_UCS4 maxchar = largest >= 0xF0 ? 0x10FFFF : largest >= 0xC4 ? 0xFFFF : largest >= 0x80 ? 0xFF : 0x7F;
-    PyRef str = PyRef::steal(PyUnicode_New(length, maxchar));
-    if (!str) {
-        return nullptr;
-    }
-    bool decoded = false;
-    switch (PyUnicode_KIND(str.get())) {
-        case PyUnicode_1BYTE_KIND:
-            decoded = decode_utf8(begin, end, PyUnicode_1BYTE_DATA(str.get()));
-            break;
-        case PyUnicode_2BYTE_KIND:
-            decoded = decode_utf8(begin, end, PyUnicode_2BYTE_DATA(str.get()));
-            break;
-        default:
-            decoded = decode_utf8(begin, end, PyUnicode_4BYTE_DATA(str.get()));
-            break;
-    }
-    if (!decoded) {
-        // Let the interpreter's decoder report what is wrong.
-        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
-    }
-    return str.release();
-}
-
 // A str from UTF-8 text with an explicit length, the same object the
 // interpreter's UTF-8 decoder would make. Pure ASCII text (the parser knows)
 // is copied straight into a compact one-byte str; one character below U+0100
 // is the interpreter's shared str for it.
 inline PyObject* make_str(std::string_view text, bool is_ascii) {
     if (!is_ascii) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+        if (text.size() == 2 && (bytes[0] == 0xC2 || bytes[0] == 0xC3) && (bytes[1] & 0xC0) == 0x80) {
+            return PyUnicode_FromOrdinal(((bytes[0] & 0x1Fu) << 6) | (bytes[1] & 0x3F));
+        }
         return str_from_utf8(text);
     }
     if (text.size() == 1) {

@@ -10,6 +10,7 @@
 #include "py.hpp"
 #include "ser.hpp"
 #include "toml/toml.hpp"
+#include "unicode.hpp"
 #include "version.hpp"
 
 #ifndef VEXIL_VERSION
@@ -392,7 +393,7 @@ PyObject* serialize_call(const Signature& signature, bool pretty, PyObject* cons
             raise_module_error(serialization_error_class(), text.error());
             return nullptr;
         }
-        return toml_text_to_str(text.value());
+        return str_from_utf8(text.value());
     });
 }
 

@@ -17,9 +17,6 @@
 #include <unordered_set>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "datetime.hpp"
 #include "py_type.hpp"
@@ -706,121 +703,6 @@ Status write_table(Writer& w, PyObject* dict, TableKind kind) {
 }
 
 }  // namespace
-
-namespace {
-
-// Decodes UTF-8 known to be valid into code units of the str's kind. A
-// sequence cut short by the end of the text stops the decoding, which the
-// caller notices as a short count.
-template <class Char>
-std::size_t decode_utf8(const unsigned char* p, const unsigned char* end, Char* out) {
-    Char* start = out;
-    while (p < end) {
-#if defined(__SSE2__)
-        // Runs of ASCII, sixteen bytes at a time, widened to the code unit.
-        if constexpr (sizeof(Char) > 1) {
-            const __m128i zero = _mm_setzero_si128();
-            while (end - p >= 16) {
-                __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-                if (_mm_movemask_epi8(bytes) != 0) {
-                    break;
-                }
-                __m128i low = _mm_unpacklo_epi8(bytes, zero), high = _mm_unpackhi_epi8(bytes, zero);
-                auto* dst = reinterpret_cast<__m128i*>(out);
-                if constexpr (sizeof(Char) == 2) {
-                    _mm_storeu_si128(dst, low);
-                    _mm_storeu_si128(dst + 1, high);
-                } else {
-                    _mm_storeu_si128(dst, _mm_unpacklo_epi16(low, zero));
-                    _mm_storeu_si128(dst + 1, _mm_unpackhi_epi16(low, zero));
-                    _mm_storeu_si128(dst + 2, _mm_unpacklo_epi16(high, zero));
-                    _mm_storeu_si128(dst + 3, _mm_unpackhi_epi16(high, zero));
-                }
-                out += 16;
-                p += 16;
-            }
-        }
-#endif
-        // Runs of ASCII, eight bytes at a time.
-        while (end - p >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, 8);
-            if ((word & 0x8080808080808080ULL) != 0) {
-                break;
-            }
-            for (int i = 0; i < 8; ++i) {
-                out[i] = static_cast<Char>(p[i]);
-            }
-            out += 8;
-            p += 8;
-        }
-        if (p == end) {
-            break;
-        }
-        std::uint32_t b = *p;
-        if (b < 0x80) {
-            *out++ = static_cast<Char>(b);
-            p += 1;
-        } else if (b < 0xE0) {
-            if (end - p < 2) break;
-            *out++ = static_cast<Char>(((b & 0x1F) << 6) | (p[1] & 0x3F));
-            p += 2;
-        } else if (b < 0xF0) {
-            if (end - p < 3) break;
-            *out++ = static_cast<Char>(((b & 0x0F) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3F));
-            p += 3;
-        } else {
-            if (end - p < 4) break;
-            *out++ = static_cast<Char>(((b & 0x07) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) |
-                                       (p[3] & 0x3F));
-            p += 4;
-        }
-    }
-    return static_cast<std::size_t>(out - start);
-}
-
-}  // namespace
-
-PyObject* toml_text_to_str(std::string_view text) {
-    // One pass for the length in code points and the largest byte: the lead
-    // byte of the widest character tells the str's kind exactly (C2-C3: up
-    // to U+00FF, C4-EF: up to U+FFFF, F0 and above: beyond). The str is then
-    // made once at its final size and kind, and filled directly.
-    const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = begin + text.size();
-    std::size_t chars = 0;
-    unsigned char largest = 0;
-    for (const unsigned char* p = begin; p < end; ++p) {
-        chars += (*p & 0xC0) != 0x80;
-        largest = *p > largest ? *p : largest;
-    }
-    Py_UCS4 maxchar = largest < 0x80 ? 0x7F : largest < 0xC4 ? 0xFF : largest < 0xF0 ? 0xFFFF : 0x10FFFF;
-    PyRef str = PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(chars), maxchar));
-    if (!str) {
-        return nullptr;
-    }
-    std::size_t decoded = chars;
-    switch (PyUnicode_KIND(str.get())) {
-        case PyUnicode_1BYTE_KIND:
-            if (maxchar == 0x7F) {
-                std::memcpy(PyUnicode_1BYTE_DATA(str.get()), begin, text.size());
-            } else {
-                decoded = decode_utf8(begin, end, PyUnicode_1BYTE_DATA(str.get()));
-            }
-            break;
-        case PyUnicode_2BYTE_KIND:
-            decoded = decode_utf8(begin, end, PyUnicode_2BYTE_DATA(str.get()));
-            break;
-        default:
-            decoded = decode_utf8(begin, end, PyUnicode_4BYTE_DATA(str.get()));
-            break;
-    }
-    if (decoded != chars) {
-        // Not valid UTF-8 after all: let the interpreter's decoder judge it.
-        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-    }
-    return str.release();
-}
 
 Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bool pretty) {
     const PyTypeLookup* lookup = PyTypeLookup::cached();
