@@ -26,8 +26,8 @@ import pathlib
 import platform
 import statistics
 import sys
-import time
 
+from timing import interleaved
 from vexil import _vexil
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
@@ -53,44 +53,12 @@ def readers():
     return found
 
 
-def calibrate(function, argument, budget):
-    """Number of calls that takes about `budget` seconds."""
-    loops = 1
-    while True:
-        start = time.perf_counter()
-        for _ in range(loops):
-            function(argument)
-        elapsed = time.perf_counter() - start
-        if elapsed >= budget / 4 or loops >= 1 << 20:
-            return max(1, int(loops * budget / max(elapsed, 1e-9)))
-        loops *= 4
-
-
 def measure(document, twin, rounds, budget):
     """Best time per call, in seconds, of each reader on one document, and
     each reader's time per call in every round (for paired comparisons)."""
-    plan = []
-    for label, function, wants_twin in readers():
-        argument = twin if wants_twin else document
-        if argument is None:
-            continue
-        try:
-            function(argument)
-        except Exception as error:  # a peer that cannot read this document
-            print(f"  {label}: {type(error).__name__}: {error}", file=sys.stderr)
-            continue
-        plan.append([label, function, argument, calibrate(function, argument, budget), float("inf"), []])
-    for round_number in range(rounds):
-        # Alternate the order, so no reader always runs right after another.
-        for entry in plan if round_number % 2 == 0 else plan[::-1]:
-            label, function, argument, loops, best, per_round = entry
-            start = time.perf_counter()
-            for _ in range(loops):
-                function(argument)
-            elapsed = (time.perf_counter() - start) / loops
-            entry[4] = min(best, elapsed)
-            per_round.append(elapsed)
-    return {entry[0]: entry[4] for entry in plan}, {entry[0]: entry[5] for entry in plan}
+    contenders = [(label, function, twin if wants_twin else document)
+                  for label, function, wants_twin in readers() if not (wants_twin and twin is None)]
+    return interleaved(contenders, rounds, budget)
 
 
 def describe_peers():

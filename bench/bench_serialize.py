@@ -15,23 +15,25 @@ Notes on fairness:
   because the documents hold datetime values that json cannot write;
   orjson writes datetimes natively. orjson refuses integers beyond 64 bits;
   such a document shows "fails" for it, as for any peer that raises.
-- Each figure is the best of several repeats of a batch that takes at least
-  about 0.2 s, so a busy machine inflates figures less than it would a mean.
+- All writers run round by round, interleaved (bench/timing.py); each figure
+  is the best round, and the targets also give the median of per-round
+  ratios, which a busy machine disturbs less.
 
 The peers live in a separate virtual environment:
     python -m venv .venv-bench
     .venv-bench/bin/pip install . tomli_w toml pytomlpp orjson
-    .venv-bench/bin/python bench/bench_serialize.py [--repeat N] [--shared DIR]
+    .venv-bench/bin/python bench/bench_serialize.py [--rounds N] [--budget S] [--shared DIR]
 """
 
 import argparse
 import json
 import os
 import pathlib
+import statistics
 import sys
-import time
 import tomllib
 
+from timing import interleaved
 from vexil import _vexil
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
@@ -56,30 +58,10 @@ def peers():
     return found
 
 
-def best_time(fn, obj, repeat):
-    """Seconds per call: the best of `repeat` batches of at least ~0.2 s."""
-    fn(obj)
-    number = 1
-    while True:
-        start = time.perf_counter()
-        for _ in range(number):
-            fn(obj)
-        elapsed = time.perf_counter() - start
-        if elapsed >= 0.2:
-            break
-        number *= 2 if elapsed < 0.05 else 4
-    best = elapsed / number
-    for _ in range(repeat - 1):
-        start = time.perf_counter()
-        for _ in range(number):
-            fn(obj)
-        best = min(best, (time.perf_counter() - start) / number)
-    return best
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--rounds", type=int, default=20, help="timed rounds per writer (default 20)")
+    parser.add_argument("--budget", type=float, default=0.02, help="seconds per round and writer (default 0.02)")
     parser.add_argument("--shared", type=pathlib.Path,
                         default=pathlib.Path(os.environ.get("VEXIL_SHARED", ROOT.parent / "shared")))
     args = parser.parse_args()
@@ -93,32 +75,40 @@ def main():
     for path in files:
         with open(path, "rb") as f:
             obj = tomllib.load(f)
-        times = {}
-        for name, fn in contenders:
-            try:
-                times[name] = best_time(fn, obj, args.repeat)
-            except Exception as exc:  # a peer that cannot write this document
-                times[name] = f"fails ({type(exc).__name__})"
-        rows.append((path.name, len(_vexil.serialize(obj)), times))
+        best, per_round = interleaved([(name, fn, obj) for name, fn in contenders], args.rounds, args.budget)
+        rows.append((path.name, len(_vexil.serialize(obj)), best, per_round))
 
-    print(f"Python {sys.version.split()[0]}, best of {args.repeat}; time per call, "
+    print(f"Python {sys.version.split()[0]}, best of {args.rounds} interleaved rounds; time per call, "
           "then each contender's time as a multiple of vexil serialize's")
     print()
     header = ["document", "TOML bytes"] + [name for name, _ in contenders]
     print("| " + " | ".join(header) + " |")
     print("|" + "---|" * len(header))
-    for name, size, times in rows:
+    for name, size, times, _ in rows:
         base = times["serialize"]
         cells = [name, f"{size:,}"]
         for contender, _ in contenders:
-            t = times[contender]
-            if isinstance(t, str):
-                cells.append(t)
+            t = times.get(contender)
+            if t is None:
+                cells.append("fails")
             elif contender == "serialize":
                 cells.append(f"{t * 1e3:.3f} ms")
             else:
                 cells.append(f"{t * 1e3:.3f} ms ({t / base:.2f}x)")
         print("| " + " | ".join(cells) + " |")
+
+    print("\nTargets (serialize no slower than json.dumps, at least 10x faster than tomli_w.dumps):")
+    for name, _, times, per_round in rows:
+        if not name.startswith(("twitter", "citm_catalog")):
+            continue
+        for peer, floor in (("json", 1.0), ("tomli_w", 10.0)):
+            if peer not in times:
+                continue
+            ratio = times[peer] / times["serialize"]
+            paired = statistics.median(p / v for v, p in zip(per_round["serialize"], per_round[peer]))
+            verdict = "met" if ratio >= floor else "MISSED"
+            print(f"  {name}: {peer} / serialize = {ratio:.2f} (at least {floor:g}): {verdict}; "
+                  f"median of per-round ratios {paired:.2f}")
 
 
 if __name__ == "__main__":
