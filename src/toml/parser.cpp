@@ -414,6 +414,29 @@ inline const char* scan_literal(const char* p, const char* end) noexcept {
     return p;
 }
 
+// What tells the two kinds of string apart for Parser::parse_string.
+struct BasicString {
+    static constexpr char quote = '"';
+    static constexpr bool escapes = true;
+    static const char* scan(const char* p, const char* end) noexcept { return scan_basic(p, end); }
+    static constexpr const char* unterminated = "unterminated string: no closing `\"` before the end of the input";
+    static constexpr const char* newline = "unterminated string: a newline came before the closing `\"`";
+    static constexpr const char* too_many_quotes =
+        "too many quotation marks: at most two may come right before the closing `\"\"\"`";
+    static constexpr const char* control = " must be escaped in a string";
+};
+
+struct LiteralString {
+    static constexpr char quote = '\'';
+    static constexpr bool escapes = false;
+    static const char* scan(const char* p, const char* end) noexcept { return scan_literal(p, end); }
+    static constexpr const char* unterminated = "unterminated string: no closing `'` before the end of the input";
+    static constexpr const char* newline = "unterminated string: a newline came before the closing `'`";
+    static constexpr const char* too_many_quotes =
+        "too many apostrophes: at most two may come right before the closing `'''`";
+    static constexpr const char* control = " is not allowed in a literal string";
+};
+
 // Comment bodies: stop at control characters (the line end among them), DEL, non-ASCII.
 inline const char* scan_comment(const char* p, const char* end) noexcept {
 #if defined(VEXIL_TOML_SSE2)
@@ -616,8 +639,9 @@ private:
     bool parse_value(Node& out, std::uint32_t depth);
     bool parse_array(Node& out, std::uint32_t depth);
     bool parse_inline_table(Node& out, std::uint32_t depth);
-    bool parse_basic_string(Node::StringPayload& out, bool& ascii, bool multiline);
-    bool parse_literal_string(Node::StringPayload& out, bool& ascii, bool multiline);
+    // Kind is BasicString or LiteralString.
+    template <class Kind>
+    bool parse_string(Node::StringPayload& out, bool& ascii, bool multiline);
     bool parse_escape(const char*& p, bool& ascii, bool multiline);
     bool parse_number_or_datetime(Node& out);
     bool parse_number(Node& out);
@@ -789,7 +813,7 @@ bool Parser::parse_simple_key(KeyPart& part) {
             return fail(p_, "a key cannot be a multi-line string");
         Node::StringPayload s;
         bool ascii = true;
-        bool ok = q == '"' ? parse_basic_string(s, ascii, false) : parse_literal_string(s, ascii, false);
+        bool ok = q == '"' ? parse_string<BasicString>(s, ascii, false) : parse_string<LiteralString>(s, ascii, false);
         if (!ok) return false;
         part.data = s.data;
         part.size = s.size;
@@ -1154,7 +1178,7 @@ bool Parser::parse_value(Node& out, std::uint32_t depth) {
             bool ml = end_ - p_ >= 3 && p_[1] == '"' && p_[2] == '"';
             bool ascii = true;
             out.type = Type::String;
-            if (!parse_basic_string(out.as.string, ascii, ml)) return false;
+            if (!parse_string<BasicString>(out.as.string, ascii, ml)) return false;
             out.ascii = ascii;
             return true;
         }
@@ -1162,7 +1186,7 @@ bool Parser::parse_value(Node& out, std::uint32_t depth) {
             bool ml = end_ - p_ >= 3 && p_[1] == '\'' && p_[2] == '\'';
             bool ascii = true;
             out.type = Type::String;
-            if (!parse_literal_string(out.as.string, ascii, ml)) return false;
+            if (!parse_string<LiteralString>(out.as.string, ascii, ml)) return false;
             out.ascii = ascii;
             return true;
         }
@@ -1415,7 +1439,11 @@ bool Parser::parse_escape(const char*& p, bool& ascii, bool multiline) {
     return fail(at, std::move(m));
 }
 
-bool Parser::parse_basic_string(Node::StringPayload& out, bool& ascii, bool multiline) {
+// Basic and literal strings share one reader; the kind supplies the quote
+// character, the scanner, the messages and whether backslash escapes exist.
+template <class Kind>
+bool Parser::parse_string(Node::StringPayload& out, bool& ascii, bool multiline) {
+    constexpr char q = Kind::quote;
     const char* open = p_;
     const char* p = p_ + (multiline ? 3 : 1);
     if (multiline) {
@@ -1428,40 +1456,34 @@ bool Parser::parse_basic_string(Node::StringPayload& out, bool& ascii, bool mult
     }
     const char* text = p;      // start of the text
     const char* pending = p;   // start of the bytes not yet copied (when decoding)
-    bool decoding = false;
+    bool decoding = false;     // escapes and CRLF normalisation copy the text into scratch_
+    // The text ends at `close`; parsing resumes at `next`.
+    auto finish = [&](const char* close, const char* next) {
+        if (decoding) {
+            scratch_.append(pending, close);
+            out = store(scratch_);
+        } else {
+            out = {text, static_cast<std::size_t>(close - text)};
+        }
+        p_ = next;
+        return true;
+    };
     while (true) {
-        p = scan_basic(p, end_);
-        if (p >= end_) return fail(open, "unterminated string: no closing `\"` before the end of the input");
+        p = Kind::scan(p, end_);
+        if (p >= end_) return fail(open, Kind::unterminated);
         unsigned char c = static_cast<unsigned char>(*p);
-        if (c == '"') {
-            if (!multiline) {
-                if (decoding) {
-                    scratch_.append(pending, p);
-                    out = store(scratch_);
-                } else {
-                    out = {text, static_cast<std::size_t>(p - text)};
-                }
-                p_ = p + 1;
-                return true;
-            }
+        if (c == q) {
+            if (!multiline) return finish(p, p + 1);
             std::size_t run = 1;
-            while (p + run < end_ && p[run] == '"') ++run;
+            while (p + run < end_ && p[run] == q) ++run;
             if (run < 3) {
                 p += run;
                 continue;
             }
-            if (run > 5) return fail(p, "too many quotation marks: at most two may come right before the closing `\"\"\"`");
-            const char* close = p + (run - 3);  // up to two quotes belong to the text
-            if (decoding) {
-                scratch_.append(pending, close);
-                out = store(scratch_);
-            } else {
-                out = {text, static_cast<std::size_t>(close - text)};
-            }
-            p_ = p + run;
-            return true;
+            if (run > 5) return fail(p, Kind::too_many_quotes);
+            return finish(p + (run - 3), p + run);  // up to two quotes belong to the text
         }
-        if (c == '\\') {
+        if (Kind::escapes && c == '\\') {
             if (!decoding) {
                 scratch_.clear();
                 decoding = true;
@@ -1499,87 +1521,10 @@ bool Parser::parse_basic_string(Node::StringPayload& out, bool& ascii, bool mult
             pending = p;
             continue;
         }
-        if (c == '\n' || (c == '\r' && p + 1 < end_ && p[1] == '\n'))
-            return fail(open, "unterminated string: a newline came before the closing `\"`");
+        if (c == '\n' || (c == '\r' && p + 1 < end_ && p[1] == '\n')) return fail(open, Kind::newline);
         std::string m = "the control character U+";
         append_hex(m, c, 4);
-        m += " must be escaped in a string";
-        return fail(p, std::move(m));
-    }
-}
-
-bool Parser::parse_literal_string(Node::StringPayload& out, bool& ascii, bool multiline) {
-    const char* open = p_;
-    const char* p = p_ + (multiline ? 3 : 1);
-    if (multiline) {
-        if (p < end_ && *p == '\n') {
-            ++p;
-        } else if (end_ - p >= 2 && p[0] == '\r' && p[1] == '\n') {
-            p += 2;
-        }
-    }
-    const char* text = p;
-    const char* pending = p;
-    bool decoding = false;  // only CRLF normalisation copies a literal string
-    while (true) {
-        p = scan_literal(p, end_);
-        if (p >= end_) return fail(open, "unterminated string: no closing `'` before the end of the input");
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (c == '\'') {
-            if (!multiline) {
-                out = {text, static_cast<std::size_t>(p - text)};
-                p_ = p + 1;
-                return true;
-            }
-            std::size_t run = 1;
-            while (p + run < end_ && p[run] == '\'') ++run;
-            if (run < 3) {
-                p += run;
-                continue;
-            }
-            if (run > 5) return fail(p, "too many apostrophes: at most two may come right before the closing `'''`");
-            const char* close = p + (run - 3);
-            if (decoding) {
-                scratch_.append(pending, close);
-                out = store(scratch_);
-            } else {
-                out = {text, static_cast<std::size_t>(close - text)};
-            }
-            p_ = p + run;
-            return true;
-        }
-        if (c >= 0x80) {
-            ascii = false;
-            const char* bad = skip_non_ascii(p, end_);
-            if (bad != nullptr) return fail(bad, "invalid UTF-8 in a string");
-            continue;
-        }
-        if (c == '\t') {
-            ++p;
-            continue;
-        }
-        if (multiline && c == '\n') {
-            ++p;
-            continue;
-        }
-        if (multiline && c == '\r') {
-            if (!(p + 1 < end_ && p[1] == '\n'))
-                return fail(p, "a carriage return must be followed by a line feed");
-            if (!decoding) {
-                scratch_.clear();
-                decoding = true;
-            }
-            scratch_.append(pending, p);
-            scratch_ += '\n';
-            p += 2;
-            pending = p;
-            continue;
-        }
-        if (c == '\n' || (c == '\r' && p + 1 < end_ && p[1] == '\n'))
-            return fail(open, "unterminated string: a newline came before the closing `'`");
-        std::string m = "the control character U+";
-        append_hex(m, c, 4);
-        m += " is not allowed in a literal string";
+        m += Kind::control;
         return fail(p, std::move(m));
     }
 }
