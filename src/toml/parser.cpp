@@ -349,18 +349,20 @@ inline const char* scan_bare(const char* p, const char* end) noexcept {
     return p;
 }
 
-// Basic-string bodies: stop at `"`, `\`, control characters, DEL, non-ASCII.
-inline const char* scan_basic(const char* p, const char* end) noexcept {
+// String bodies: stop at the closing quote (`"` or `'`), at `\` when the
+// string has escapes, and at control characters, DEL and non-ASCII bytes.
+template <char Quote, bool Escapes>
+inline const char* scan_string(const char* p, const char* end) noexcept {
 #if defined(VEXIL_TOML_SSE2)
-    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i quote = _mm_set1_epi8(Quote);
     const __m128i backslash = _mm_set1_epi8('\\');
     const __m128i space = _mm_set1_epi8(0x20);
     const __m128i del = _mm_set1_epi8(0x7F);
     while (end - p >= 16) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         // Signed compare: bytes >= 0x80 are negative, so they count as < 0x20.
-        __m128i m = _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash));
-        m = _mm_or_si128(m, _mm_cmplt_epi8(v, space));
+        __m128i m = _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmplt_epi8(v, space));
+        if constexpr (Escapes) m = _mm_or_si128(m, _mm_cmpeq_epi8(v, backslash));
         m = _mm_or_si128(m, _mm_cmpeq_epi8(v, del));
         int mask = _mm_movemask_epi8(m);
         if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
@@ -370,45 +372,15 @@ inline const char* scan_basic(const char* p, const char* end) noexcept {
     while (end - p >= 8) {
         std::uint64_t w;
         std::memcpy(&w, p, 8);
-        std::uint64_t m = bytes_special(w) | bytes_equal(w, '"') | bytes_equal(w, '\\');
+        std::uint64_t m = bytes_special(w) | bytes_equal(w, Quote);
+        if constexpr (Escapes) m |= bytes_equal(w, '\\');
         if (m != 0) return p + first_marked(m);
         p += 8;
     }
 #endif
     while (p < end) {
         unsigned char c = static_cast<unsigned char>(*p);
-        if (c == '"' || c == '\\' || c < 0x20 || c >= 0x7F) return p;
-        ++p;
-    }
-    return p;
-}
-
-// Literal-string bodies: stop at `'`, control characters, DEL, non-ASCII.
-inline const char* scan_literal(const char* p, const char* end) noexcept {
-#if defined(VEXIL_TOML_SSE2)
-    const __m128i apostrophe = _mm_set1_epi8('\'');
-    const __m128i space = _mm_set1_epi8(0x20);
-    const __m128i del = _mm_set1_epi8(0x7F);
-    while (end - p >= 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        __m128i m = _mm_or_si128(_mm_cmpeq_epi8(v, apostrophe), _mm_cmplt_epi8(v, space));
-        m = _mm_or_si128(m, _mm_cmpeq_epi8(v, del));
-        int mask = _mm_movemask_epi8(m);
-        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
-        p += 16;
-    }
-#else
-    while (end - p >= 8) {
-        std::uint64_t w;
-        std::memcpy(&w, p, 8);
-        std::uint64_t m = bytes_special(w) | bytes_equal(w, '\'');
-        if (m != 0) return p + first_marked(m);
-        p += 8;
-    }
-#endif
-    while (p < end) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (c == '\'' || c < 0x20 || c >= 0x7F) return p;
+        if (c == Quote || (Escapes && c == '\\') || c < 0x20 || c >= 0x7F) return p;
         ++p;
     }
     return p;
@@ -418,7 +390,7 @@ inline const char* scan_literal(const char* p, const char* end) noexcept {
 struct BasicString {
     static constexpr char quote = '"';
     static constexpr bool escapes = true;
-    static const char* scan(const char* p, const char* end) noexcept { return scan_basic(p, end); }
+    static const char* scan(const char* p, const char* end) noexcept { return scan_string<quote, escapes>(p, end); }
     static constexpr const char* unterminated = "unterminated string: no closing `\"` before the end of the input";
     static constexpr const char* newline = "unterminated string: a newline came before the closing `\"`";
     static constexpr const char* too_many_quotes =
@@ -429,7 +401,7 @@ struct BasicString {
 struct LiteralString {
     static constexpr char quote = '\'';
     static constexpr bool escapes = false;
-    static const char* scan(const char* p, const char* end) noexcept { return scan_literal(p, end); }
+    static const char* scan(const char* p, const char* end) noexcept { return scan_string<quote, escapes>(p, end); }
     static constexpr const char* unterminated = "unterminated string: no closing `'` before the end of the input";
     static constexpr const char* newline = "unterminated string: a newline came before the closing `'`";
     static constexpr const char* too_many_quotes =
