@@ -226,6 +226,27 @@ inline std::uint32_t eight_digits_value(std::uint64_t w) noexcept {
     return static_cast<std::uint32_t>((((w & mask) * mul1) + (((w >> 16) & mask) * mul2)) >> 32);
 }
 
+// Reads up to 19 decimal digits from p (fewer than 10^19, so the value
+// cannot overflow), eight a step while at least eight more fit. Returns
+// where the digits end; the caller decides whether the token ends there.
+inline const char* read_small_decimal(const char* p, const char* end, std::uint64_t& value) noexcept {
+    const char* q = p;
+    std::uint64_t small = 0;
+    while (end - q >= 8 && q - p <= 11) {
+        std::uint64_t w;
+        std::memcpy(&w, q, 8);
+        if (!all_digits8(w)) break;
+        small = small * 100000000 + eight_digits_value(w);
+        q += 8;
+    }
+    while (q < end && is_digit(*q) && q - p < 19) {
+        small = small * 10 + static_cast<unsigned>(*q - '0');
+        ++q;
+    }
+    value = small;
+    return q;
+}
+
 inline int hex_value(char ch) noexcept {
     if (ch >= '0' && ch <= '9') return ch - '0';
     if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
@@ -1193,19 +1214,8 @@ bool Parser::parse_value(Node& out, std::uint32_t depth) {
             // A plain decimal integer: up to 19 digits (no leading zero)
             // ending the token. Everything else, dates and times among it,
             // runs on into a word character and takes the general path.
-            const char* q = p_;
-            std::uint64_t small = 0;
-            while (end_ - q >= 8 && q - p_ <= 11) {
-                std::uint64_t w;
-                std::memcpy(&w, q, 8);
-                if (!all_digits8(w)) break;
-                small = small * 100000000 + eight_digits_value(w);
-                q += 8;
-            }
-            while (q < end_ && is_digit(*q) && q - p_ < 19) {
-                small = small * 10 + static_cast<unsigned>(*q - '0');
-                ++q;
-            }
+            std::uint64_t small;
+            const char* q = read_small_decimal(p_, end_, small);
             if ((*p_ != '0' || q - p_ == 1) && (q >= end_ || !is(static_cast<unsigned char>(*q), kWordChar))) {
                 p_ = q;
                 out.type = Type::Integer;
@@ -1611,20 +1621,8 @@ bool Parser::parse_number(Node& out) {
     {
         // Fast path: up to 19 plain digits (below 10^19, so no overflow) not
         // followed by more of the number.
-        std::uint64_t small = 0;
-        const char* q = p;
-        // Eight digits a step while at least eight more fit in 19.
-        while (end_ - q >= 8 && q - p <= 11) {
-            std::uint64_t w;
-            std::memcpy(&w, q, 8);
-            if (!all_digits8(w)) break;
-            small = small * 100000000 + eight_digits_value(w);
-            q += 8;
-        }
-        while (q < end_ && is_digit(*q) && q - p < 19) {
-            small = small * 10 + static_cast<unsigned>(*q - '0');
-            ++q;
-        }
+        std::uint64_t small;
+        const char* q = read_small_decimal(p, end_, small);
         if (!(q < end_ && (is_digit(*q) || *q == '_' || *q == '.' || *q == 'e' || *q == 'E'))) {
             p_ = q;
             out.type = Type::Integer;
