@@ -312,6 +312,15 @@ PyTypeObject* tzinfo_type() {
     return tzinfo_type_cell.get_or_init(create_tzinfo_type);
 }
 
+bool share_tzinfo_type(PyTypeObject* type) {
+    Py_INCREF(type);
+    if (tzinfo_type_cell.seed(type) == type) {
+        return true;  // the cell keeps the new reference for the process's life
+    }
+    Py_DECREF(type);
+    return false;
+}
+
 PyObject* tzinfo_new(std::int16_t minutes) {
     PyTypeObject* type = tzinfo_type();
     if (type == nullptr) {

@@ -27,6 +27,10 @@ struct TzInfoObject {
 // if it cannot be created.
 PyTypeObject* tzinfo_type();
 
+// Makes this copy of the module code use `type` (the TzInfo type of
+// _vexil) instead of creating its own. False if it already uses another.
+bool share_tzinfo_type(PyTypeObject* type);
+
 // A new TzInfo with the given offset (no range checks). nullptr with an
 // exception set on failure.
 PyObject* tzinfo_new(std::int16_t minutes);

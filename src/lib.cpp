@@ -241,6 +241,20 @@ PyObject* serialization_error_class() {
         [] { return new_exception_class("_vexil.TomlSerializationError", PyExc_ValueError); });
 }
 
+namespace {
+bool share_class(OnceCell<PyObject>& cell, PyObject* cls) {
+    if (cell.seed(Py_NewRef(cls)) == cls) {
+        return true;  // the cell keeps the new reference for the process's life
+    }
+    Py_DECREF(cls);
+    return false;
+}
+}  // namespace
+
+bool share_exception_classes(PyObject* parsing, PyObject* serialization) {
+    return share_class(parsing_error_cell, parsing) && share_class(serialization_error_cell, serialization);
+}
+
 void raise_module_error(PyObject* cls, std::string_view message) {
     if (cls == nullptr) {
         return;  // the class could not be created; its error is pending

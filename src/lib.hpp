@@ -17,6 +17,10 @@ namespace vexil {
 PyObject* parsing_error_class();
 PyObject* serialization_error_class();
 
+// Makes this copy of the module code use the given exception classes (new
+// references are kept). False if it already uses others.
+bool share_exception_classes(PyObject* parsing, PyObject* serialization);
+
 // The class for internal failures: derived directly from BaseException, so
 // that a defect is not mistaken for bad input by `except Exception`.
 PyObject* internal_error_class();

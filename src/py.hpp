@@ -116,6 +116,17 @@ public:
 
     T* peek() const noexcept { return value_.load(std::memory_order_acquire); }
 
+    // Fills an empty cell with an object made elsewhere (the package's second
+    // native module takes _vexil's classes so that both modules share them).
+    // A cell that is already filled keeps its object; returns the one in use.
+    T* seed(T* value) noexcept {
+        T* expected = nullptr;
+        if (value_.compare_exchange_strong(expected, value, std::memory_order_acq_rel)) {
+            return value;
+        }
+        return expected;
+    }
+
 private:
     std::atomic<T*> value_{nullptr};
     std::mutex mutex_;
