@@ -20,7 +20,6 @@ from __future__ import annotations
 
 import os
 import re
-import tempfile
 from typing import IO, Any, BinaryIO, TextIO, Union, cast
 
 from . import _vexil
@@ -142,7 +141,9 @@ def dump(
     """
     text = dumps(obj, pretty=pretty, none_value=none_value)
     if isinstance(fp, (str, os.PathLike)):
-        _write_atomically(os.fspath(fp), text.encode("utf-8"))
+        from ._atomic import write_atomically
+
+        write_atomically(fp, text.encode("utf-8"))
     elif _is_binary(fp):
         cast(BinaryIO, fp).write(text.encode("utf-8"))
     else:
@@ -157,27 +158,3 @@ def _is_binary(fp: IO[Any]) -> bool:
     import io
 
     return isinstance(fp, (io.RawIOBase, io.BufferedIOBase)) or not hasattr(fp, "encoding")
-
-
-def _write_atomically(path: str, data: bytes) -> None:
-    folder = os.path.dirname(os.path.abspath(path))
-    try:
-        mode = os.stat(path).st_mode & 0o7777
-    except FileNotFoundError:
-        umask = os.umask(0)
-        os.umask(umask)
-        mode = 0o666 & ~umask
-    fd, temporary = tempfile.mkstemp(dir=folder, prefix=".vexil-", suffix=".tmp")
-    try:
-        with os.fdopen(fd, "wb") as file:
-            file.write(data)
-            file.flush()
-            os.fsync(file.fileno())
-        os.chmod(temporary, mode)
-        os.replace(temporary, path)
-    except BaseException:
-        try:
-            os.unlink(temporary)
-        except FileNotFoundError:
-            pass
-        raise
