@@ -79,8 +79,10 @@ def test_to_toml(tmp_path):
     result = run("--to-toml", stdin="{not json")
     assert result.returncode == 1
     assert result.stderr.decode().startswith("<stdin>:1:2: ")
+    # A JSON array is no TOML document.
     result = run("--to-toml", stdin="[1, 2]")
-    assert result.returncode == 0 and result.stdout == b"[1, 2]"
+    assert result.returncode == 1 and result.stdout == b""
+    assert "needs a mapping, not 'list'" in result.stderr.decode()
 
 
 def test_format_prints_and_rewrites_in_place(files):

@@ -123,7 +123,7 @@ def read_json(data: bytes) -> Any:
 def to_toml(obj: Any, pretty: bool, none_value: str | None) -> str:
     try:
         return vexil.dumps(obj, pretty=pretty, none_value=none_value)
-    except vexil.TomlSerializationError as err:
+    except (vexil.TomlSerializationError, TypeError) as err:  # TypeError: not a table at the top
         raise Failure(str(err)) from None
 
 
