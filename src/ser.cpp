@@ -7,6 +7,17 @@
 // message of the first failure, which every caller hands back unchanged. No
 // operation leaves a Python exception pending; one met on the way becomes
 // message text ("TypeName: message").
+//
+// The writing functions are templates on Extended: false for _vexil's
+// serialize (exact types, no options), true for the package's dumps. The
+// two are compiled apart: this file defines the plain to_toml, and
+// native_ser.cpp includes it with VEXIL_SER_EXTENDED set to define the one
+// with options. So the Extended writer's code never shares a translation
+// unit with the plain one, whose inlining (and speed) it would change.
+#ifndef VEXIL_SER_EXTENDED
+#define VEXIL_SER_EXTENDED 0
+#endif
+
 #include "ser.hpp"
 
 #include <algorithm>
@@ -209,7 +220,7 @@ bool numpy_bool_key(PyObject* key, bool* value, Status* error) {
 // none_value argument. Returns false for a key of no key kind; *error is set
 // for a key of a key kind whose text cannot be had (lone surrogates, a
 // failing truth test).
-bool key_kind_text(const Writer& w, PyObject* key, std::string_view* out, Status* error) {
+[[gnu::always_inline]] inline bool key_kind_text(const Writer& w, PyObject* key, std::string_view* out, Status* error) {
     if (PyUnicode_Check(key)) {
         Py_ssize_t length = 0;
         const char* data = PyUnicode_AsUTF8AndSize(key, &length);
@@ -292,7 +303,7 @@ inline bool container_subtype(PyTypeObject* type) {
 // A new dict with the items of a mapping, in the mapping's own order (an
 // OrderedDict's, not that of the dict beneath it). Empty with the Python
 // error pending on failure.
-PyRef as_dict(PyObject* mapping) {
+[[maybe_unused]] PyRef as_dict(PyObject* mapping) {
     PyRef dict = PyRef::steal(PyDict_New());
     if (dict && PyDict_Merge(dict.get(), mapping, 1) < 0) {
         return PyRef();
@@ -375,7 +386,7 @@ Status check_duplicate_keys(const Writer& w, const Groups& g) {
 // The Extended writer's containers of other types become a list or a dict
 // in their entries, once the dict's iteration is over (converting may run
 // Python code).
-Status resolve_containers(Writer& w, const Groups& g) {
+[[maybe_unused]] Status resolve_containers(Writer& w, const Groups& g) {
     const PyTypeLookup& types = *w.lookup;
     for (std::size_t i = g.arrays_begin; i < g.end; ++i) {
         PyRef& value = w.entries[i].value;
@@ -395,7 +406,7 @@ Status resolve_containers(Writer& w, const Groups& g) {
 // sort_keys: each group of entries in the order of the keys' texts (UTF-8
 // byte order, which is code point order). Keys with no text keep their
 // place among the others at the front; writing them reports their error.
-void sort_groups(Writer& w, const Groups& g) {
+[[maybe_unused]] void sort_groups(Writer& w, const Groups& g) {
     const std::size_t bounds[] = {g.plain_begin, g.arrays_begin, g.tables_begin, g.end};
     std::vector<std::pair<std::string_view, std::size_t>> order;
     std::vector<Entry> sorted;
@@ -660,7 +671,7 @@ Status write_inline_table(Writer& w, PyObject* dict) {
 
 // decimal.Decimal, when the decimal module is loaded (else no object can be
 // one). -1 with the error pending if the test itself fails.
-int is_decimal(PyObject* obj) {
+[[maybe_unused]] int is_decimal(PyObject* obj) {
     PyRef name = PyRef::steal(PyUnicode_FromString("decimal"));
     if (!name) {
         return -1;
@@ -679,7 +690,7 @@ int is_decimal(PyObject* obj) {
 // A Decimal as a TOML float that reads back as the same number: its own
 // digits and exponent ("1.10", "1e+5", "-0.0"), ".0" added to whole numbers
 // written without an exponent; NaNs as nan, infinities as inf or -inf.
-Status write_decimal(Writer& w, PyObject* obj) {
+[[maybe_unused]] Status write_decimal(Writer& w, PyObject* obj) {
     PyRef str = PyRef::steal(PyObject_Str(obj));
     if (!str) {
         return take_exception_text();
@@ -718,7 +729,7 @@ Status write_decimal(Writer& w, PyObject* obj) {
 }
 
 // Whether objects of this type are written by write_value's exact-type tests.
-bool exact_type(const PyTypeLookup& t, PyTypeObject* type) {
+[[maybe_unused]] bool exact_type(const PyTypeLookup& t, PyTypeObject* type) {
     return type == t.none || type == t.int_ || type == t.bool_ || type == t.float_ || type == t.str ||
            type == t.dict || type == t.list || type == t.tuple || type == t.datetime || type == t.date ||
            type == t.time || type == t.bytes || type == t.bytearray;
@@ -729,7 +740,7 @@ bool exact_type(const PyTypeLookup& t, PyTypeObject* type) {
 // result is written in the object's place. Default is called once per
 // object: if it returns something just as unwritable, that is the error
 // (calling it again could go on for ever).
-Status write_other(Writer& w, PyObject* obj, bool allow_default) {
+[[maybe_unused]] Status write_other(Writer& w, PyObject* obj, bool allow_default) {
     const PyTypeLookup& types = *w.lookup;
     PyTypeObject* type = Py_TYPE(obj);
     if (PyLong_Check(obj)) {
@@ -870,7 +881,7 @@ Status write_value(Writer& w, PyObject* obj) {
 
 // An empty line before every header but one at the very start, then
 // "[path]" or "[[path]]".
-void write_header(Writer& w, bool array_of_tables) {
+[[gnu::always_inline]] inline void write_header(Writer& w, bool array_of_tables) {
     if (!w.output.empty()) {
         w.output.push_back('\n');
     }
@@ -1049,6 +1060,8 @@ Result<std::string, std::string> finish(Writer& w, Status error) {
 
 }  // namespace
 
+#if !VEXIL_SER_EXTENDED
+
 Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bool pretty) {
     const PyTypeLookup* lookup = PyTypeLookup::cached();
     if (lookup == nullptr) {
@@ -1068,6 +1081,8 @@ Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bo
     }
     return finish(w, std::move(error));
 }
+
+#else
 
 Result<std::string, std::string> to_toml(PyObject* obj, const WriteOptions& options, PyRef* raised) {
     if (!options.extended) {
@@ -1106,5 +1121,7 @@ Result<std::string, std::string> to_toml(PyObject* obj, const WriteOptions& opti
     }
     return finish(w, std::move(error));
 }
+
+#endif
 
 }  // namespace vexil
