@@ -256,8 +256,10 @@ def test_options_are_keyword_only():
 # --- No leaks on the new paths ---------------------------------------------------
 
 
-def growth(call, rounds=30):
-    for _ in range(5):
+def growth(call, rounds=50):
+    """Allocated blocks gained over `rounds` calls, after a warm-up that
+    lets the interpreter's caches and free lists settle."""
+    for _ in range(20):
         call()
     gc.collect()
     before = sys.getallocatedblocks()
@@ -290,4 +292,4 @@ def test_reading_options_leak_nothing():
             except (ValueError, TypeError):
                 pass
 
-    assert growth(call) < 50
+    assert growth(call) < 100
