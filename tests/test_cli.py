@@ -120,3 +120,18 @@ def test_console_script_is_installed():
 
     script = Path(sys.executable).with_name("vexil")
     assert script.exists() or shutil.which("vexil")
+
+
+def test_check_as_toml_1_0(tmp_path):
+    # examples/example.toml is TOML 1.1.0: tomllib on 3.11-3.13 refuses it.
+    from conftest import ROOT
+
+    example = ROOT / "examples" / "example.toml"
+    assert run("--check", example).returncode == 0
+    result = run("--check", "--toml-version", "1.0.0", example)
+    assert result.returncode == 1
+    assert "TOML 1.0.0 does not allow" in result.stderr.decode()
+    older = tmp_path / "old.toml"
+    older.write_text("t = 07:32:00\ni = { a = 1 }\n")
+    assert run("--check", "--toml-version", "1.0.0", older).returncode == 0
+    assert run("--check", "--toml-version", "2.0", older).returncode == 2

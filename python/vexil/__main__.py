@@ -80,6 +80,13 @@ def build_parser() -> argparse.ArgumentParser:
     )
     parser.add_argument("--in-place", action="store_true", help="with --format: rewrite each file instead of printing")
     parser.add_argument(
+        "--toml-version",
+        choices=["1.0.0", "1.1.0"],
+        default="1.1.0",
+        help="read TOML documents as this version of the language (default 1.1.0); "
+        "1.0.0 refuses what 1.1.0 added, as readers of TOML 1.0.0 (tomllib, pip) do",
+    )
+    parser.add_argument(
         "--none-value",
         metavar="TEXT",
         help="TOML strings equal to TEXT are read as JSON null; with --to-toml, null is written as TEXT "
@@ -104,9 +111,9 @@ def read_input(name: str) -> bytes:
         raise Failure(err.strerror or str(err)) from None
 
 
-def read_toml(name: str, data: bytes, none_value: str | None) -> dict[str, Any]:
+def read_toml(name: str, data: bytes, none_value: str | None, toml_version: str = "1.1.0") -> dict[str, Any]:
     try:
-        return vexil.loads(data, none_value=none_value)
+        return vexil.loads(data, none_value=none_value, toml_version=toml_version)
     except vexil.TomlParsingError as err:
         raise Failure(err.msg, err.lineno, err.colno) from None
 
@@ -146,7 +153,7 @@ def process(name: str, args: argparse.Namespace, out: Any) -> None:
     if args.to_toml:
         out.write(to_toml(read_json(data), args.pretty, args.none_value))
         return
-    document = read_toml(name, data, args.none_value)
+    document = read_toml(name, data, args.none_value, args.toml_version)
     if args.check:
         return
     if args.format:
