@@ -22,7 +22,7 @@ import os
 import re
 from typing import IO, Any, BinaryIO, TextIO, Union, cast
 
-from . import _vexil
+from . import _pickle, _vexil  # noqa: F401  (_pickle registers the pickling of vexil's classes)
 from ._vexil import TomlParsingError, TomlSerializationError, deserialize, serialize, serialize_pretty
 
 __all__ = [
