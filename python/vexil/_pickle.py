@@ -52,9 +52,8 @@ def error(name: str, args: tuple[Any, ...]) -> BaseException:
 
 
 def _reduce_error(exc: BaseException) -> tuple[Any, ...]:
-    # BaseException.__reduce__ gives (class, args) or (class, args, __dict__).
-    _, args, *state = exc.__reduce__()
-    return (error, (type(exc).__name__, args), *state)
+    # As BaseException.__reduce__ does, but naming `error` for the class.
+    return error, (type(exc).__name__, exc.args), exc.__dict__ or None
 
 
 copyreg.pickle(TzInfo, _reduce_tzinfo)
