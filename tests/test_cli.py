@@ -223,11 +223,12 @@ def test_in_place_writes_through_a_symbolic_link(tmp_path):
     ],
 )
 def test_to_toml_refuses_null_unless_none_value(json_text, place):
-    result = run("--to-toml", stdin=json_text)
-    assert result.returncode == 1 and result.stdout == b""
-    assert result.stderr.decode() == (
-        f"<stdin>: JSON null at {place} has no TOML form; give --none-value TEXT to write it as a string\n"
-    )
+    for encoding in ("utf-8", "utf-16"):  # json reads both
+        result = run("--to-toml", stdin=json_text.encode(encoding))
+        assert result.returncode == 1 and result.stdout == b""
+        assert result.stderr.decode() == (
+            f"<stdin>: JSON null at {place} has no TOML form; give --none-value TEXT to write it as a string\n"
+        )
     result = run("--to-toml", "--none-value", "nil", stdin=json_text)
     assert result.returncode == 0 and b'"nil"' in result.stdout
     assert vexil.loads(result.stdout, none_value="nil") == json.loads(json_text)

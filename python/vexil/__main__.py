@@ -230,8 +230,9 @@ def json_to_toml(data: bytes, args: argparse.Namespace) -> str:
         raise Failure(f"the JSON document is {kind}, not an object: a TOML document is a table")
     # TOML has no null. Leaving nulls out would shift the indexes of the
     # array elements after them, so a null is refused unless --none-value
-    # says what to write instead. "null" in the bytes is a cheap first test.
-    if args.none_value is None and b"null" in data:
+    # says what to write instead. (No shortcut on the bytes: json also reads
+    # UTF-16 and UTF-32, where "null" is not those four bytes.)
+    if args.none_value is None:
         found = find_path(document, lambda value: value is None)
         if found is not None:
             raise Failure(f"JSON null at {found[0]} has no TOML form; give --none-value TEXT to write it as a string")
