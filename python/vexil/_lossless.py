@@ -180,6 +180,8 @@ def losses(source: str, formatted: str) -> tuple[list[int], list[tuple[int, str]
     """What writing ``source`` as ``formatted`` loses: the offsets of the
     comments, and (offset, token) for each value whose spelling changes, in
     source order. Raises :class:`Unreadable`."""
+    if source == formatted:
+        return [], []  # the common case of a file formatted before
     values, comments = scan(source)
     written: dict[str, int] = {}
     for _, token in scan(formatted)[0]:
