@@ -19,11 +19,17 @@ this module only adapts inputs and outputs (bytes, files, paths).
 from __future__ import annotations
 
 import os
-import re
-from typing import IO, Any, BinaryIO, TextIO, Union, cast
 
-from . import _vexil
+from . import _pickle, _vexil  # noqa: F401  (_pickle registers the pickling of vexil's classes)
 from ._vexil import TomlParsingError, TomlSerializationError, deserialize, serialize, serialize_pretty
+
+# `import vexil` stays light: typing (like re and tempfile) is not imported
+# at run time; annotations are strings, and mypy reads this block.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import IO, Any, BinaryIO, TextIO, Union
+
+    StrPath = Union[str, "os.PathLike[str]"]
 
 __all__ = [
     "TOMLDecodeError",
@@ -44,21 +50,26 @@ __version__: str = _vexil.__version__
 #: Alias of :class:`TomlParsingError`, so code written for ``tomllib`` keeps working.
 TOMLDecodeError = TomlParsingError
 
-StrPath = Union[str, "os.PathLike[str]"]
 
-# The position suffix that _vexil appends to a parse error's message.
-_POSITION = re.compile(r" at line (\d+) column (\d+)\Z")
+def _split_position(message: str) -> tuple[str, int, int] | None:
+    """Splits the `` at line N column M`` suffix that _vexil appends to a
+    parse error's message into (text, N, M); None if there is none."""
+    text, found, position = message.rpartition(" at line ")
+    if not found:
+        return None
+    line, found, column = position.partition(" column ")
+    if not (found and line.isdigit() and column.isdigit() and line.isascii() and column.isascii()):
+        return None
+    return text, int(line), int(column)
 
 
 def _with_position(exc: TomlParsingError) -> TomlParsingError:
     """Sets ``msg``, ``lineno`` and ``colno`` on a parse error, as
     ``json.JSONDecodeError`` has them; ``args`` and ``str()`` stay unchanged."""
     message = str(exc.args[0]) if exc.args else ""
-    match = _POSITION.search(message)
-    if match:
-        exc.msg = message[: match.start()]
-        exc.lineno = int(match.group(1))
-        exc.colno = int(match.group(2))
+    position = _split_position(message)
+    if position:
+        exc.msg, exc.lineno, exc.colno = position
     else:
         exc.msg = message
         exc.lineno = None
@@ -144,10 +155,15 @@ def dump(
         from ._atomic import write_atomically
 
         write_atomically(fp, text.encode("utf-8"))
-    elif _is_binary(fp):
-        cast(BinaryIO, fp).write(text.encode("utf-8"))
     else:
-        cast(TextIO, fp).write(text)
+        _write(fp, text)
+
+
+def _write(fp: IO[Any], text: str) -> None:
+    if _is_binary(fp):
+        fp.write(text.encode("utf-8"))
+    else:
+        fp.write(text)
 
 
 def _is_binary(fp: IO[Any]) -> bool:
