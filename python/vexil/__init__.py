@@ -21,12 +21,32 @@ paths).
 from __future__ import annotations
 
 import os
-import re
-from typing import TYPE_CHECKING, Any, Union, cast
 
-from . import _vexil  # first: in a sub-interpreter, its refusal is the error reported
+from . import _pickle, _vexil  # noqa: F401  (_pickle registers the pickling of vexil's classes)
 from . import _native
 from ._vexil import TomlParsingError, TomlSerializationError, deserialize, serialize, serialize_pretty
+
+# `import vexil` stays light: typing (like re and tempfile) is not imported
+# at run time; annotations are strings, and mypy reads this block.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable, Mapping
+    from typing import Any, Protocol, TypeVar, Union
+
+    StrPath = Union[str, "os.PathLike[str]"]
+
+    _T_co = TypeVar("_T_co", covariant=True)
+    _T_contra = TypeVar("_T_contra", contravariant=True)
+
+    class SupportsRead(Protocol[_T_co]):
+        """What :func:`load` reads from: ``read()`` returning the whole text."""
+
+        def read(self, /) -> _T_co: ...
+
+    class SupportsWrite(Protocol[_T_contra]):
+        """What :func:`dump` writes to."""
+
+        def write(self, data: _T_contra, /) -> object: ...
 
 __all__ = [
     "TOMLDecodeError",
@@ -47,38 +67,26 @@ __version__: str = _vexil.__version__
 #: Alias of :class:`TomlParsingError`, so code written for ``tomllib`` keeps working.
 TOMLDecodeError = TomlParsingError
 
-StrPath = Union[str, "os.PathLike[str]"]
 
-if TYPE_CHECKING:
-    from collections.abc import Callable, Mapping
-    from typing import Protocol, TypeVar
-
-    _T_co = TypeVar("_T_co", covariant=True)
-    _T_contra = TypeVar("_T_contra", contravariant=True)
-
-    class SupportsRead(Protocol[_T_co]):
-        """What :func:`load` reads from: ``read()`` returning the whole text."""
-
-        def read(self, /) -> _T_co: ...
-
-    class SupportsWrite(Protocol[_T_contra]):
-        """What :func:`dump` writes to."""
-
-        def write(self, data: _T_contra, /) -> object: ...
-
-# The position suffix that _vexil appends to a parse error's message.
-_POSITION = re.compile(r" at line (\d+) column (\d+)\Z")
+def _split_position(message: str) -> tuple[str, int, int] | None:
+    """Splits the `` at line N column M`` suffix that _vexil appends to a
+    parse error's message into (text, N, M); None if there is none."""
+    text, found, position = message.rpartition(" at line ")
+    if not found:
+        return None
+    line, found, column = position.partition(" column ")
+    if not (found and line.isdigit() and column.isdigit() and line.isascii() and column.isascii()):
+        return None
+    return text, int(line), int(column)
 
 
 def _with_position(exc: TomlParsingError) -> TomlParsingError:
     """Sets ``msg``, ``lineno`` and ``colno`` on a parse error, as
     ``json.JSONDecodeError`` has them; ``args`` and ``str()`` stay unchanged."""
     message = str(exc.args[0]) if exc.args else ""
-    match = _POSITION.search(message)
-    if match:
-        exc.msg = message[: match.start()]
-        exc.lineno = int(match.group(1))
-        exc.colno = int(match.group(2))
+    position = _split_position(message)
+    if position:
+        exc.msg, exc.lineno, exc.colno = position
     else:
         exc.msg = message
         exc.lineno = None
@@ -211,7 +219,8 @@ def dump(
 
             write_atomically(fp, data)
         else:
-            cast("SupportsWrite[bytes]", fp).write(data)
+            binary: Any = fp  # a binary file, as _is_binary found
+            binary.write(data)
     else:
         text = dumps(
             obj,
@@ -222,7 +231,8 @@ def dump(
             sort_keys=sort_keys,
             default=default,
         )
-        cast("SupportsWrite[str]", fp).write(text)
+        textual: Any = fp
+        textual.write(text)
 
 
 def _is_binary(fp: object) -> bool:
