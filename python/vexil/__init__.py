@@ -31,7 +31,7 @@ from ._vexil import TomlParsingError, TomlSerializationError, deserialize, seria
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Callable, Mapping
-    from typing import Any, Protocol, TypeVar, Union
+    from typing import Any, Literal, Protocol, TypeVar, Union
 
     StrPath = Union[str, "os.PathLike[str]"]
 
@@ -100,7 +100,7 @@ def loads(
     *,
     none_value: str | None = None,
     parse_float: Callable[[str], Any] | None = None,
-    toml_version: str = "1.1.0",
+    toml_version: Literal["1.0.0", "1.1.0"] = "1.1.0",
 ) -> dict[str, Any]:
     """Parses a TOML document given as ``str`` or as UTF-8 bytes (``bytes``,
     ``bytearray``, ``memoryview``), which go to the parser without being
@@ -129,7 +129,7 @@ def load(
     *,
     none_value: str | None = None,
     parse_float: Callable[[str], Any] | None = None,
-    toml_version: str = "1.1.0",
+    toml_version: Literal["1.0.0", "1.1.0"] = "1.1.0",
 ) -> dict[str, Any]:
     """Parses a TOML document from an object with ``read()`` returning bytes
     (a binary file, as ``tomllib.load`` expects, a zip or gzip member...) or

@@ -16,7 +16,7 @@ import vexil
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, Sequence
+    from typing import Any, Literal, Sequence
 
 DESCRIPTION = """\
 Read TOML 1.1.0 documents and print them as JSON (the default), validate them
@@ -206,7 +206,9 @@ def read_input(name: str) -> bytes:
         raise Failure(err.strerror or str(err)) from None
 
 
-def read_toml(name: str, data: bytes, none_value: str | None, toml_version: str = "1.1.0") -> dict[str, Any]:
+def read_toml(
+    name: str, data: bytes, none_value: str | None, toml_version: Literal["1.0.0", "1.1.0"] = "1.1.0"
+) -> dict[str, Any]:
     try:
         return vexil.loads(data, none_value=none_value, toml_version=toml_version)
     except vexil.TomlParsingError as err:

@@ -9,7 +9,7 @@ def loads(
     *,
     none_value: str | None = None,
     parse_float: Callable[[str], Any] | None = None,
-    toml_version: str = "1.1.0",
+    toml_version: Literal["1.0.0", "1.1.0"] = "1.1.0",
 ) -> dict[str, Any]: ...
 @overload
 def dumps(
