@@ -314,8 +314,11 @@ PyObject* dumps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
                 note_parameter("indent");
                 return nullptr;
             }
-            if (indent < 0) {
-                PyErr_SetString(PyExc_ValueError, "indent must be non-negative");
+            // No layout needs more; a huge width would only end in a
+            // memory error deep in the writer.
+            constexpr Py_ssize_t max_indent = 1024;
+            if (indent < 0 || indent > max_indent) {
+                PyErr_Format(PyExc_ValueError, "indent must be from 0 to %zd, not %zd", max_indent, indent);
                 return nullptr;
             }
             options.indent = static_cast<std::size_t>(indent);

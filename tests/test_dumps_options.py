@@ -70,7 +70,10 @@ def test_indent_only_applies_to_pretty_arrays():
     assert vexil.dumps(doc, pretty=True) == "a = [\n    1,\n    [\n        2,\n        3,\n    ],\n]\n\n[t]\nb = [\n    4,\n    5,\n]\n"
 
 
-@pytest.mark.parametrize("indent, error", [(-1, ValueError), (1.5, TypeError), ("2", TypeError), (True, TypeError)])
+@pytest.mark.parametrize(
+    "indent, error",
+    [(-1, ValueError), (1025, ValueError), (2**70, OverflowError), (1.5, TypeError), ("2", TypeError), (True, TypeError)],
+)
 def test_bad_indent(indent, error):
     with pytest.raises(error, match="indent"):
         vexil.dumps({"a": [1, 2]}, indent=indent)
