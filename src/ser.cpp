@@ -568,19 +568,10 @@ Status write_bytes(Writer& w, const unsigned char* data, std::size_t count) {
         false);
 }
 
-Status write_int(Writer& w, PyObject* obj) {
-    int overflow = 0;
-    long value = PyLong_AsLongAndOverflow(obj, &overflow);
-    if (overflow == 0) {
-        if (value == -1 && PyErr_Occurred()) {
-            return take_exception_text();
-        }
-        toml::write_integer(w.output, std::int64_t{value});
-        return ok_status;
-    }
-    // Beyond 64 bits: the 128-bit form, signed for negative values and
-    // unsigned for positive ones, so that every integer TOML reads (from
-    // -2^127 to 2^128-1) is written back.
+// Beyond 64 bits: the 128-bit form, signed for negative values (overflow
+// -1) and unsigned for positive ones (overflow 1), so that every integer
+// TOML reads (from -2^127 to 2^128-1) is written back. Out of line: rare.
+[[gnu::noinline]] Status write_big_int(Writer& w, PyObject* obj, int overflow) {
     PyRef index = PyRef::steal(PyNumber_Index(obj));
     if (!index) {
         return take_exception_text();
@@ -610,6 +601,20 @@ Status write_int(Writer& w, PyObject* obj) {
         toml::write_integer(w.output, bits);
     }
     return ok_status;
+}
+
+// Integers in 64 bits inline (the common case), larger ones by write_big_int.
+[[gnu::always_inline]] inline Status write_int(Writer& w, PyObject* obj) {
+    int overflow = 0;
+    long value = PyLong_AsLongAndOverflow(obj, &overflow);
+    if (overflow == 0) {
+        if (value == -1 && PyErr_Occurred()) {
+            return take_exception_text();
+        }
+        toml::write_integer(w.output, std::int64_t{value});
+        return ok_status;
+    }
+    return write_big_int(w, obj, overflow);
 }
 
 template <bool Extended>
