@@ -24,7 +24,10 @@ def test_package_ships_typing_files():
     assert (PACKAGE / "_vexil.pyi").is_file()
 
 
-@pytest.mark.parametrize("target", [["-p", "vexil"], [str(ROOT / "tests" / "typing" / "usage.py")]])
+@pytest.mark.parametrize(
+    "target",
+    [["-p", "vexil"], [str(ROOT / "tests" / "typing" / "usage.py")], [str(ROOT / "tests" / "typing" / "io_usage.py")]],
+)
 def test_mypy_strict(target):
     # Run from a folder without a vexil/ of its own, so mypy checks the
     # installed package (with its stub) rather than a source tree.
@@ -33,6 +36,13 @@ def test_mypy_strict(target):
         capture_output=True, text=True, cwd=ROOT / "tests" / "typing",
     )
     assert result.returncode == 0, result.stdout + result.stderr
+
+
+def test_io_typing_example_runs():
+    # The typed example is a working program, not only one mypy accepts.
+    result = subprocess.run([sys.executable, str(ROOT / "tests" / "typing" / "io_usage.py")],
+                            capture_output=True, text=True, cwd=ROOT / "tests" / "typing")
+    assert result.returncode == 0 and result.stdout == "ok\n", result.stdout + result.stderr
 
 
 def install_and_use(artifact, tmp_path):

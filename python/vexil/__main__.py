@@ -16,7 +16,7 @@ import vexil
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from typing import Any, Sequence
+    from typing import Any, Literal, Sequence
 
 DESCRIPTION = """\
 Read TOML 1.1.0 documents and print them as JSON (the default), validate them
@@ -101,6 +101,13 @@ def build_parser() -> argparse.ArgumentParser:
         "--lossy",
         action="store_true",
         help="with --format: accept losing comments and value spellings (without it, such documents are refused)",
+    )
+    parser.add_argument(
+        "--toml-version",
+        choices=["1.0.0", "1.1.0"],
+        default="1.1.0",
+        help="read TOML documents as this version of the language (default 1.1.0); "
+        "1.0.0 refuses what 1.1.0 added, as readers of TOML 1.0.0 (tomllib, pip) do",
     )
     parser.add_argument(
         "--none-value",
@@ -199,9 +206,11 @@ def read_input(name: str) -> bytes:
         raise Failure(err.strerror or str(err)) from None
 
 
-def read_toml(name: str, data: bytes, none_value: str | None) -> dict[str, Any]:
+def read_toml(
+    name: str, data: bytes, none_value: str | None, toml_version: Literal["1.0.0", "1.1.0"] = "1.1.0"
+) -> dict[str, Any]:
     try:
-        return vexil.loads(data, none_value=none_value)
+        return vexil.loads(data, none_value=none_value, toml_version=toml_version)
     except vexil.TomlParsingError as err:
         raise Failure(err.msg, err.lineno, err.colno) from None
 
@@ -219,8 +228,10 @@ def read_json(data: bytes) -> Any:
 
 def to_toml(obj: Any, pretty: bool, none_value: str | None) -> str:
     try:
-        return vexil.dumps(obj, pretty=pretty, none_value=none_value)
-    except vexil.TomlSerializationError as err:
+        # The canonical layout is the core writer's: texts with line feeds as
+        # multi-line strings (dumps escapes them by default, as tomli_w does).
+        return vexil.dumps(obj, pretty=pretty, none_value=none_value, multiline_strings=True)
+    except (vexil.TomlSerializationError, TypeError) as err:  # TypeError: not a table at the top
         raise Failure(str(err)) from None
 
 
@@ -358,7 +369,7 @@ def process(name: str, args: argparse.Namespace, out: Any) -> None:
     if args.to_toml:
         write_out(out, json_to_toml(data, args))
         return
-    document = read_toml(name, data, args.none_value)
+    document = read_toml(name, data, args.none_value, args.toml_version)
     if args.check:
         return
     if args.format:

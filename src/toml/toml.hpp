@@ -207,6 +207,12 @@ private:
     const detail::TableData* root_ = nullptr;
 };
 
+// The language version a document is read as. TOML 1.0.0 lacks what 1.1.0
+// added: newlines, comments and a trailing comma in inline tables, the
+// escapes \e and \xHH, and times without seconds; reading as 1.0.0 refuses
+// each of them with a message that names it.
+enum class Version : std::uint8_t { V1_1_0, V1_0_0 };
+
 struct ParseOptions {
     // Containers (arrays, inline tables, and tables made by headers or dotted
     // keys) may nest this deep; one level more fails the parse.
@@ -217,6 +223,7 @@ struct ParseOptions {
     // 1 and each of its tables at 2. Nested arrays and inline tables are read
     // recursively, so values above 1024 are treated as 1024.
     std::size_t max_depth = 256;
+    Version version = Version::V1_1_0;
 };
 
 // The outcome of parse(): either a document or the first error.
