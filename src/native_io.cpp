@@ -294,7 +294,7 @@ PyObject* dumps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
         }
         WriteOptions options;
         options.extended = true;
-        options.multiline_strings = false;
+        options.multiline_strings = true;  // vexil's own form unless the caller asks for tomli_w's default
         options.nested_indent = true;
         bool as_bytes = false;
         if (!is_true(argv[1], "pretty", &options.pretty) || !none_value_argument(argv[2], &options.none_value) ||

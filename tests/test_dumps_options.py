@@ -45,7 +45,13 @@ def test_strings_read_back_and_follow_multiline_strings(text, multiline):
     ],
 )
 def test_single_line_forms(text, expected):
-    assert vexil.dumps({"s": text}) == expected
+    assert vexil.dumps({"s": text}, multiline_strings=False) == expected
+
+
+def test_multiline_strings_is_on_by_default():
+    # vexil.dumps has always written line feeds as multi-line strings, as
+    # serialize does; tomli_w's one-line form is asked for explicitly.
+    assert vexil.dumps({"s": "one\ntwo"}) == _vexil.serialize({"s": "one\ntwo"})
 
 
 def test_multiline_strings_true_is_the_core_writers_form():

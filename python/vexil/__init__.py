@@ -151,7 +151,7 @@ def dumps(
     *,
     pretty: bool = False,
     none_value: str | None = None,
-    multiline_strings: bool = False,
+    multiline_strings: bool = True,
     indent: int = 4,
     sort_keys: bool = False,
     default: Callable[[Any], Any] | None = None,
@@ -161,8 +161,9 @@ def dumps(
     With ``pretty``, arrays of two or more elements put each element on a line
     of its own, indented by ``indent`` spaces per level. ``None`` values are
     left out, or written as the string ``none_value`` when it is given.
-    ``multiline_strings`` writes texts holding a line feed as multi-line
-    strings (otherwise the line feed is escaped, as ``tomli_w`` does);
+    ``multiline_strings`` (the default) writes texts holding a line feed as
+    multi-line strings; with ``multiline_strings=False`` the line feed is
+    escaped and every string stays on one line (``tomli_w``'s default);
     ``sort_keys`` orders the keys of each table; ``default`` is called for an
     object that has no TOML form and its result written in its place (as
     ``json.dumps`` does). Subclasses of ``int``, ``float``, ``str``, ``list``,
@@ -190,7 +191,7 @@ def dump(
     *,
     pretty: bool = False,
     none_value: str | None = None,
-    multiline_strings: bool = False,
+    multiline_strings: bool = True,
     indent: int = 4,
     sort_keys: bool = False,
     default: Callable[[Any], Any] | None = None,

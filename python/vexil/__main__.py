@@ -230,7 +230,7 @@ def to_toml(obj: Any, pretty: bool, none_value: str | None) -> str:
     try:
         # The canonical layout is the core writer's: texts with line feeds as
         # multi-line strings (dumps escapes them by default, as tomli_w does).
-        return vexil.dumps(obj, pretty=pretty, none_value=none_value, multiline_strings=True)
+        return vexil.dumps(obj, pretty=pretty, none_value=none_value)
     except (vexil.TomlSerializationError, TypeError) as err:  # TypeError: not a table at the top
         raise Failure(str(err)) from None
 
