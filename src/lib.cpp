@@ -402,12 +402,22 @@ PyObject* serialize_call(const Signature& signature, bool pretty, PyObject* cons
         if (!none_value_argument(argv[1], &none_value)) {
             return nullptr;
         }
-        Result<std::string, std::string> text = to_toml(obj.get(), none_value, pretty);
+        bool ascii = false;
+        Result<std::string, std::string> text = to_toml(obj.get(), none_value, pretty, &ascii);
         if (!text) {
             raise_module_error(serialization_error_class(), text.error());
             return nullptr;
         }
-        return str_from_utf8(text.value());
+        const std::string& output = text.value();
+        if (!ascii) {
+            return str_from_utf8(output);
+        }
+        // ASCII text is already the str's own form: one copy, no decoding.
+        PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(output.size()), 127);
+        if (str != nullptr) {
+            std::memcpy(PyUnicode_1BYTE_DATA(str), output.data(), output.size());
+        }
+        return str;
     });
 }
 

@@ -49,6 +49,11 @@ struct Writer {
     NoneValue none_value;         // the text None is written as, if any
     std::uint64_t depth = 0;      // containers being written
     bool pretty = false;          // multi-line arrays
+    // No byte of the output is above 0x7F. Only the text of strs (keys,
+    // values) and none_value can bring such bytes; everything else the
+    // writer makes is ASCII. Lets the caller copy the text into an ASCII str
+    // without looking at it again.
+    bool ascii = true;
 
     // Scratch stacks shared by the nested operations, so that a table or an
     // array costs no allocation of its own once they have grown: each
@@ -232,6 +237,9 @@ Status write_key(Writer& w, PyObject* key) {
     std::string_view text;
     if (Status error = key_text(w, key, &text)) {
         return error;
+    }
+    if (PyUnicode_Check(key) && !PyUnicode_IS_ASCII(key)) {
+        w.ascii = false;
     }
     toml::write_key(w.output, text);
     return ok_status;
@@ -451,6 +459,9 @@ Status write_str(Writer& w, PyObject* obj) {
     if (data == nullptr) {
         return take_exception_text();
     }
+    if (!PyUnicode_IS_ASCII(obj)) {
+        w.ascii = false;
+    }
     toml::write_string(w.output, std::string_view(data, static_cast<std::size_t>(length)));
     return ok_status;
 }
@@ -593,6 +604,9 @@ public:
         if (!w_.path.empty()) {
             w_.path.push_back('.');
         }
+        if (PyUnicode_Check(key) && !PyUnicode_IS_ASCII(key)) {
+            w_.ascii = false;  // the path goes into every header below it
+        }
         return encode_key(w_, key, w_.path);
     }
 
@@ -704,7 +718,7 @@ Status write_table(Writer& w, PyObject* dict, TableKind kind) {
 
 }  // namespace
 
-Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bool pretty) {
+Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bool pretty, bool* ascii) {
     const PyTypeLookup* lookup = PyTypeLookup::cached();
     if (lookup == nullptr) {
         PyErr_Clear();
@@ -714,6 +728,11 @@ Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bo
     w.output.reserve(256);
     w.lookup = lookup;
     w.none_value = none_value;
+    if (none_value) {
+        for (char c : *none_value) {
+            w.ascii &= static_cast<unsigned char>(c) < 0x80;
+        }
+    }
     Status error;
     if (Py_TYPE(obj) == lookup->dict) {
         w.pretty = pretty;
@@ -731,6 +750,9 @@ Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bo
     // page by page (about 800 page faults per call for citm_catalog).
     if (w.output.size() >= (std::size_t{1} << 16) && w.output.capacity() - w.output.size() >= w.output.size() / 8) {
         w.output.shrink_to_fit();
+    }
+    if (ascii != nullptr) {
+        *ascii = w.ascii;
     }
     return std::move(w.output);
 }

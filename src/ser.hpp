@@ -9,6 +9,7 @@ namespace vexil {
 
 // The TOML text of `obj` (compact, or with multi-line arrays when `pretty`),
 // or the message of the first failure. Leaves no Python exception pending.
-Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bool pretty);
+// When `ascii` is given, it is set to whether the text is pure ASCII.
+Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bool pretty, bool* ascii = nullptr);
 
 }  // namespace vexil
