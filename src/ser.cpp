@@ -153,6 +153,17 @@ std::string any_repr(PyObject* obj) {
 Status write_value(Writer& w, PyObject* obj);
 Status write_table(Writer& w, PyObject* dict, TableKind kind);
 
+// The UTF-8 form of a str, or nullptr with a Python exception set (lone
+// surrogates). A compact ASCII str is its own UTF-8 form, read in place;
+// most keys and values are such strs, and this spares them a call.
+inline const char* utf8_of(PyObject* str, Py_ssize_t* length) {
+    if (PyUnicode_IS_COMPACT_ASCII(str)) {
+        *length = PyUnicode_GET_LENGTH(str);
+        return static_cast<const char*>(PyUnicode_DATA(str));
+    }
+    return PyUnicode_AsUTF8AndSize(str, length);
+}
+
 // --- Keys ---------------------------------------------------------------------
 
 // numpy's boolean scalar is accepted as a key like bool. Looked for only when
@@ -199,7 +210,7 @@ bool numpy_bool_key(PyObject* key, bool* value, Status* error) {
 bool key_kind_text(const Writer& w, PyObject* key, std::string_view* out, Status* error) {
     if (PyUnicode_Check(key)) {
         Py_ssize_t length = 0;
-        const char* data = PyUnicode_AsUTF8AndSize(key, &length);
+        const char* data = utf8_of(key, &length);
         if (data == nullptr) {
             *error = take_exception_text();
         } else {
@@ -455,7 +466,7 @@ Status write_int(Writer& w, PyObject* obj) {
 
 Status write_str(Writer& w, PyObject* obj) {
     Py_ssize_t length = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(obj, &length);
+    const char* data = utf8_of(obj, &length);
     if (data == nullptr) {
         return take_exception_text();
     }
