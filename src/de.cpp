@@ -270,9 +270,44 @@ private:
     std::string_view input_;
 };
 
+// Pauses the cyclic garbage collector for the life of a build.
+//
+// Every dict and list the build makes counts toward the collector's
+// threshold, so a large document would otherwise set off collections in the
+// middle of the build (3.11), or schedule one for the moment the call returns
+// (3.12 and later); either way they walk the whole half-built or just-built
+// tree, which cannot hold a cycle, and on 3.11 the older generations get
+// walked again and again as the tree is promoted. Paused, the build sets
+// off nothing: a caller who keeps the tree pays one young collection at the
+// next allocation, as for any new objects, and one who drops it pays none.
+//
+// The collector's switch belongs to the interpreter, so the pause is safe
+// only while no other code can observe it: the build holds the GIL from
+// start to end and runs no Python code (it creates built-in objects only,
+// and with the collector paused no finalizer runs), so no other thread and
+// no reentrant call can see or change the switch in between. A build that
+// ever calls back into Python code must not pause. The previous state is
+// restored exactly, on every path: a collector the caller had disabled stays
+// disabled.
+class CollectorPause {
+public:
+    CollectorPause() noexcept : was_enabled_(PyGC_Disable() != 0) {}
+    ~CollectorPause() {
+        if (was_enabled_) {
+            PyGC_Enable();
+        }
+    }
+    CollectorPause(const CollectorPause&) = delete;
+    CollectorPause& operator=(const CollectorPause&) = delete;
+
+private:
+    bool was_enabled_;
+};
+
 }  // namespace
 
 Result<PyRef, ReadFailure> build_document(const toml::Document& document, NoneValue none_value) {
+    CollectorPause pause;
     Context context;
     BuildOptions options;
     options.none_value = none_value;

@@ -398,12 +398,13 @@ PyObject* serialize_call(const Signature& signature, bool pretty, PyObject* cons
         if (!none_value_argument(argv[1], &none_value)) {
             return nullptr;
         }
-        Result<std::string, std::string> text = to_toml(obj.get(), none_value, pretty);
+        bool ascii = false;
+        Result<std::string, std::string> text = to_toml(obj.get(), none_value, pretty, &ascii);
         if (!text) {
             raise_module_error(serialization_error_class(), text.error());
             return nullptr;
         }
-        return str_from_utf8(text.value());
+        return str_from_output(text.value(), ascii);
     });
 }
 

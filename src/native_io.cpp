@@ -342,7 +342,8 @@ PyObject* dumps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
             return nullptr;
         }
         PyRef raised;
-        Result<std::string, std::string> text = to_toml(obj.get(), options, &raised);
+        bool ascii = false;
+        Result<std::string, std::string> text = to_toml(obj.get(), options, &raised, &ascii);
         if (raised) {
             restore_exception(raised.release());
             return nullptr;
@@ -355,7 +356,7 @@ PyObject* dumps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
         if (as_bytes) {
             return PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size()));
         }
-        return str_from_utf8(out);
+        return str_from_output(out, ascii);
     });
 }
 

@@ -62,6 +62,11 @@ struct Writer {
     NoneValue none_value;         // the text None is written as, if any
     std::uint64_t depth = 0;      // containers being written
     bool pretty = false;          // multi-line arrays
+    // No byte of the output is above 0x7F. Only the text of strs (keys,
+    // values) and none_value can bring such bytes; everything else the
+    // writer makes is ASCII. Lets the caller copy the text into an ASCII str
+    // without looking at it again.
+    bool ascii = true;
 
     // The package API's options (WriteOptions). They are read only by the
     // Extended instances of the writing functions below, so _vexil's
@@ -177,6 +182,17 @@ Status write_value(Writer& w, PyObject* obj);
 template <bool Extended>
 Status write_table(Writer& w, PyObject* dict, TableKind kind);
 
+// The UTF-8 form of a str, or nullptr with a Python exception set (lone
+// surrogates). A compact ASCII str is its own UTF-8 form, read in place;
+// most keys and values are such strs, and this spares them a call.
+inline const char* utf8_of(PyObject* str, Py_ssize_t* length) {
+    if (PyUnicode_IS_COMPACT_ASCII(str)) {
+        *length = PyUnicode_GET_LENGTH(str);
+        return static_cast<const char*>(PyUnicode_DATA(str));
+    }
+    return PyUnicode_AsUTF8AndSize(str, length);
+}
+
 // --- Keys ---------------------------------------------------------------------
 
 // numpy's boolean scalar is accepted as a key like bool. Looked for only when
@@ -223,7 +239,7 @@ bool numpy_bool_key(PyObject* key, bool* value, Status* error) {
 [[gnu::always_inline]] inline bool key_kind_text(const Writer& w, PyObject* key, std::string_view* out, Status* error) {
     if (PyUnicode_Check(key)) {
         Py_ssize_t length = 0;
-        const char* data = PyUnicode_AsUTF8AndSize(key, &length);
+        const char* data = utf8_of(key, &length);
         if (data == nullptr) {
             *error = take_exception_text();
         } else {
@@ -261,6 +277,9 @@ Status write_key(Writer& w, PyObject* key) {
     std::string_view text;
     if (Status error = key_text(w, key, &text)) {
         return error;
+    }
+    if (PyUnicode_Check(key) && !PyUnicode_IS_ASCII(key)) {
+        w.ascii = false;
     }
     toml::write_key(w.output, text);
     return ok_status;
@@ -629,9 +648,12 @@ void write_text(Writer& w, std::string_view text) {
 template <bool Extended>
 Status write_str(Writer& w, PyObject* obj) {
     Py_ssize_t length = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(obj, &length);
+    const char* data = utf8_of(obj, &length);
     if (data == nullptr) {
         return take_exception_text();
+    }
+    if (!PyUnicode_IS_ASCII(obj)) {
+        w.ascii = false;
     }
     write_text<Extended>(w, std::string_view(data, static_cast<std::size_t>(length)));
     return ok_status;
@@ -921,6 +943,9 @@ public:
         if (!w_.path.empty()) {
             w_.path.push_back('.');
         }
+        if (PyUnicode_Check(key) && !PyUnicode_IS_ASCII(key)) {
+            w_.ascii = false;  // the path goes into every header below it
+        }
         return encode_key(w_, key, w_.path);
     }
 
@@ -1047,27 +1072,39 @@ Status write_table(Writer& w, PyObject* dict, TableKind kind) {
 
 namespace {
 
-// Hands back the finished text. A large text gives back its growth slack
-// before the caller makes a str of it. The copy is cheap next to what it
-// saves: with the slack held, the buffer and the str can together pass
-// glibc's heap trim threshold, so every call would hand the heap back to the
-// kernel and take it again page by page (about 800 page faults per call for
-// citm_catalog).
-Result<std::string, std::string> finish(Writer& w, Status error) {
+// Hands back the finished text, and whether it is all ASCII. A large text
+// gives back its growth slack before the caller makes a str of it. The copy
+// is cheap next to what it saves: with the slack held, the buffer and the str
+// can together pass glibc's heap trim threshold, so every call would hand the
+// heap back to the kernel and take it again page by page (about 800 page
+// faults per call for citm_catalog).
+Result<std::string, std::string> finish(Writer& w, Status error, bool* ascii) {
     if (error) {
         return err(std::move(*error));
     }
     if (w.output.size() >= (std::size_t{1} << 16) && w.output.capacity() - w.output.size() >= w.output.size() / 8) {
         w.output.shrink_to_fit();
     }
+    if (ascii != nullptr) {
+        *ascii = w.ascii;
+    }
     return std::move(w.output);
+}
+
+// The none_value text reaches the output as it is.
+void note_none_value(Writer& w, NoneValue none_value) {
+    if (none_value) {
+        for (char c : *none_value) {
+            w.ascii &= static_cast<unsigned char>(c) < 0x80;
+        }
+    }
 }
 
 }  // namespace
 
 #if !VEXIL_SER_EXTENDED
 
-Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bool pretty) {
+Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bool pretty, bool* ascii) {
     const PyTypeLookup* lookup = PyTypeLookup::cached();
     if (lookup == nullptr) {
         PyErr_Clear();
@@ -1077,6 +1114,7 @@ Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bo
     w.output.reserve(256);
     w.lookup = lookup;
     w.none_value = none_value;
+    note_none_value(w, none_value);
     Status error;
     if (Py_TYPE(obj) == lookup->dict) {
         w.pretty = pretty;
@@ -1084,14 +1122,14 @@ Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bo
     } else {
         error = write_value<false>(w, obj);
     }
-    return finish(w, std::move(error));
+    return finish(w, std::move(error), ascii);
 }
 
 #else
 
-Result<std::string, std::string> to_toml(PyObject* obj, const WriteOptions& options, PyRef* raised) {
+Result<std::string, std::string> to_toml(PyObject* obj, const WriteOptions& options, PyRef* raised, bool* ascii) {
     if (!options.extended) {
-        return to_toml(obj, options.none_value, options.pretty);
+        return to_toml(obj, options.none_value, options.pretty, ascii);
     }
     const PyTypeLookup* lookup = PyTypeLookup::cached();
     if (lookup == nullptr) {
@@ -1102,6 +1140,7 @@ Result<std::string, std::string> to_toml(PyObject* obj, const WriteOptions& opti
     w.output.reserve(256);
     w.lookup = lookup;
     w.none_value = options.none_value;
+    note_none_value(w, options.none_value);
     w.multiline_strings = options.multiline_strings;
     w.nested_indent = options.nested_indent;
     w.indent = options.indent;
@@ -1124,7 +1163,7 @@ Result<std::string, std::string> to_toml(PyObject* obj, const WriteOptions& opti
     if (w.raised) {
         *raised = std::move(w.raised);
     }
-    return finish(w, std::move(error));
+    return finish(w, std::move(error), ascii);
 }
 
 #endif

@@ -26,11 +26,13 @@ struct WriteOptions {
 
 // The TOML text of `obj` (compact, or with multi-line arrays when `pretty`),
 // or the message of the first failure. Leaves no Python exception pending.
-Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bool pretty);
+// When `ascii` is given, it is set to whether the text is pure ASCII.
+Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bool pretty, bool* ascii = nullptr);
 
 // The same with every option. When the failure is an exception raised by
 // options.default_, that exception is handed back in *raised (its message
 // is then of no use) for the caller to raise unchanged.
-Result<std::string, std::string> to_toml(PyObject* obj, const WriteOptions& options, PyRef* raised);
+Result<std::string, std::string> to_toml(PyObject* obj, const WriteOptions& options, PyRef* raised,
+                                         bool* ascii = nullptr);
 
 }  // namespace vexil

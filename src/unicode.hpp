@@ -209,4 +209,17 @@ inline PyObject* str_from_utf8(std::string_view text) {
     return str.release();
 }
 
+// A new str holding the writer's output: text known to be ASCII is already
+// the str's own form and takes one copy, anything else is decoded.
+inline PyObject* str_from_output(std::string_view text, bool ascii) {
+    if (!ascii) {
+        return str_from_utf8(text);
+    }
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (str != nullptr) {
+        std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+    }
+    return str;
+}
+
 }  // namespace vexil

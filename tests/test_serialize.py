@@ -462,6 +462,33 @@ def test_output_str_around_ascii_runs(wide):
         assert serialize(text) == f'"{text}"'
 
 
+@pytest.mark.parametrize("wide", ["\xe9", "\u4e2d", "\U0001f600"], ids=["ucs1", "ucs2", "ucs4"])
+@pytest.mark.parametrize(
+    "make, expected",
+    [
+        (lambda w: ({"t": {w: {"x": 1}}}, None), "[t.\"{w}\"]\nx = 1\n"),
+        (lambda w: ({"t": [{"x": {w: 1}}]}, None), "[[t]]\n\n[t.x]\n\"{w}\" = 1\n"),
+        (lambda w: ({"a": [1, {w: 2}]}, None), "a = [1, {{ \"{w}\" = 2 }}]\n"),
+        (lambda w: ({"a": None}, w), "a = \"{w}\"\n"),
+        (lambda w: ({None: 1}, w), "\"{w}\" = 1\n"),
+        (lambda w: ({Text(w): 1}, None), "\"{w}\" = 1\n"),
+        (lambda w: ({"a": f"'{w}'"}, None), "a = \"'{w}'\"\n"),
+        (lambda w: ({"a": f'"{w}\n'}, None), 'a = """\n"{w}\n"""\n'),
+        (lambda w: ({"a": f"\x01{w}"}, None), 'a = "\\u0001{w}"\n'),
+    ],
+    ids=["header key", "array of tables key", "inline key", "none_value value", "none_value key",
+         "str subclass key", "basic form", "multi-line form", "escaped form"],
+)
+def test_output_str_when_one_place_holds_the_only_wide_text(wide, make, expected):
+    # Pure ASCII output is copied into its str without a second look, so
+    # every way non-ASCII text reaches the output must be noticed; a missed
+    # one would make an ASCII str holding UTF-8 bytes.
+    obj, none_value = make(wide)
+    out = serialize(obj, none_value)
+    assert out == expected.format(w=wide)
+    assert max(map(ord, out)) == ord(wide)
+
+
 def test_none_written_as_string_takes_the_string_forms():
     assert value_text(None, none_value='say "nil"') == "'say \"nil\"'"
     assert value_text(None, none_value="a\nb") == '"""\na\nb"""'
