@@ -227,6 +227,15 @@ private:
 
 }  // namespace
 
+Result<PyRef, ReadFailure> build_value(toml::Value value, NoneValue none_value) {
+    Context context;
+    PyRef built = PyDeserializer(none_value).build(value, context);
+    if (!built) {
+        return err(std::move(context.failure));
+    }
+    return built;
+}
+
 Result<PyRef, ReadFailure> build_document(const toml::Document& document, NoneValue none_value) {
     Context context;
     PyRef root = PyDeserializer(none_value).build_table(document.root(), context);

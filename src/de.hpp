@@ -22,4 +22,8 @@ struct ReadFailure {
 // with no Python exception left pending.
 Result<PyRef, ReadFailure> build_document(const toml::Document& document, NoneValue none_value);
 
+// Builds one value of a document (a table, an array or a scalar), exactly as
+// build_document builds it in place.
+Result<PyRef, ReadFailure> build_value(toml::Value value, NoneValue none_value);
+
 }  // namespace vexil
