@@ -20,12 +20,16 @@ from __future__ import annotations
 
 import os
 import re
-from typing import IO, Any, BinaryIO, TextIO, Union, cast
+from typing import IO, TYPE_CHECKING, Any, BinaryIO, TextIO, Union, cast
 
 from . import _vexil
 from ._vexil import TomlParsingError, TomlSerializationError, deserialize, serialize, serialize_pretty
 
+if TYPE_CHECKING:
+    from ._document import Document
+
 __all__ = [
+    "Document",
     "TOMLDecodeError",
     "TomlParsingError",
     "TomlSerializationError",
@@ -158,3 +162,12 @@ def _is_binary(fp: IO[Any]) -> bool:
     import io
 
     return isinstance(fp, (io.RawIOBase, io.BufferedIOBase)) or not hasattr(fp, "encoding")
+
+
+def __getattr__(name: str) -> Any:
+    # The editor loads on first use, so that `import vexil` stays light.
+    if name == "Document":
+        from ._document import Document
+
+        return Document
+    raise AttributeError(f"module 'vexil' has no attribute {name!r}")
