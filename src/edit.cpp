@@ -565,8 +565,9 @@ PyObject* tree_contains(PyObject* self, PyObject* path) {
 // array, scalar, or anything inside one).
 const char* form_of(const Layout& L, const Path& path) {
     if (path.empty()) return "root";
+    if (L.find_value(path) != npos) return "value";
     std::size_t depth = 0;
-    if (enclosing_value(L, path, &depth) != npos) return "value";
+    if (enclosing_value(L, path, &depth) != npos) return "dotted";  // a dotted key inside an inline table
     if (header_section(L, path) != nullptr) return "header";
     Path with_index = path;
     Step first;
