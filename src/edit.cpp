@@ -627,8 +627,13 @@ PyObject* tree_remove(PyObject* self, PyObject* path) {
 
 // Inserts `text` (complete lines) after the statement line `s`, which may
 // end the text without a newline.
+// A text without a final newline keeps it that way: the new lines go
+// before the end instead of after it.
 Patch after_line(const Layout& L, std::string_view text, std::size_t end, std::string lines) {
-    if (!ends_with_newline(text, end)) lines.insert(0, L.newline);
+    if (!ends_with_newline(text, end)) {
+        lines.insert(0, L.newline);
+        if (end == text.size()) lines.resize(lines.size() - L.newline.size());
+    }
     return Patch{end, end, std::move(lines)};
 }
 
@@ -725,10 +730,12 @@ PyObject* tree_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
                 line += written_key + " = " + value + L.newline;
                 patches.push_back(after_line(L, text, last.line.end, std::move(line)));
             } else if (own->kind == SectionKind::Root) {
-                std::size_t at = own->content_end;
+                // No key yet: before the first table (and its comments),
+                // so that comments at the top stay where they are.
+                std::size_t at = own->next;
                 line = written_key + " = " + value + L.newline;
                 if (at > own->body_begin && !ends_with_newline(text, at)) line.insert(0, L.newline);
-                if (L.sections.size() > 1 && own->next == at) line += L.newline;
+                if (L.sections.size() > 1) line += L.newline;
                 patches.push_back(Patch{at, at, std::move(line)});
             } else {
                 line = written_key + " = " + value + L.newline;
