@@ -1,11 +1,14 @@
 // The layout pass: finds the spans of a document that parse() accepted.
 //
 // Because the text is known to be valid, every construct is recognised by
-// its first byte and skipped to its end without checks: strings to their
-// closing quotes, comments to the line end, arrays and inline tables to
-// their closing bracket. Keys are decoded (escapes included) so that
-// sections and statements can be matched with data paths.
+// its first byte and read to its end without further checks: comments to
+// the line end, arrays and inline tables to their closing bracket, numbers
+// and date-times to the end of their token. Strings and keys go through the
+// data parser's own scanners (scan.hpp), so keys decode exactly as the data
+// tree has them and sections and statements match data paths.
 #include "toml/lossless.hpp"
+
+#include "toml/scan.hpp"
 
 #include <cstdint>
 #include <string>
@@ -42,30 +45,6 @@ inline bool is_bare(char c) noexcept {
 
 inline bool is_scalar_char(char c) noexcept { return is_bare(c) || c == '+' || c == '.' || c == ':'; }
 
-inline int hex(char c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return c - 'A' + 10;
-}
-
-void append_utf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // The canonical form of a path, as a hash key for counting the elements of
 // arrays of tables.
 void canon_append(std::string& canon, const Step& step) {
@@ -83,7 +62,7 @@ void canon_append(std::string& canon, const Step& step) {
 
 class Scanner {
 public:
-    Scanner(std::string_view text, Layout& out) : t_(text), n_(text.size()), L_(out) {}
+    Scanner(std::string_view text, Layout& out) : t_(text), n_(text.size()), L_(out), cx_(text.data()) {}
 
     void run();
 
@@ -123,7 +102,7 @@ private:
     }
 
     void key(Path& parts, std::vector<Span>& spans);
-    void skip_string() noexcept;
+    void skip_string();
     std::uint32_t value(Path& path);
     void header(std::size_t line_start, std::size_t leading);
     void keyval(std::size_t line_start, std::size_t leading);
@@ -133,82 +112,38 @@ private:
     std::size_t n_;
     std::size_t p_ = 0;
     Layout& L_;
+    scan::Context cx_;  // the shared scanners' state; the text is valid, so it records no failure
     std::uint32_t current_ = 0;              // the open header section
     std::vector<Statement> pending_;         // its statements so far
     std::unordered_map<std::string, std::size_t> tables_arrays_;  // canonical path -> elements so far
 };
 
-void Scanner::skip_string() noexcept {
+void Scanner::skip_string() {
     const char q = t_[p_];
-    if (at(p_ + 1) == q && at(p_ + 2) == q) {
-        p_ += 3;
-        while (p_ < n_) {
-            if (q == '"' && t_[p_] == '\\') {
-                p_ += 2;
-                continue;
-            }
-            if (t_[p_] == q && at(p_ + 1) == q && at(p_ + 2) == q) {
-                p_ += 3;
-                // Up to two more quotes belong to the content.
-                if (at(p_) == q) ++p_;
-                if (at(p_) == q) ++p_;
-                return;
-            }
-            ++p_;
-        }
-        return;
+    const bool multiline = at(p_ + 1) == q && at(p_ + 2) == q;
+    scan::Cursor cur{t_.data() + p_, t_.data() + n_};
+    scan::StringToken token;
+    if (q == '"') {
+        scan::scan_basic_string(cur, cx_, token, multiline);
+    } else {
+        scan::scan_literal_string(cur, cx_, token, multiline);
     }
-    ++p_;
-    while (p_ < n_ && t_[p_] != q) {
-        p_ += (q == '"' && t_[p_] == '\\') ? 2 : 1;
-    }
-    ++p_;
+    p_ = static_cast<std::size_t>(cur.p - t_.data());
 }
 
 void Scanner::key(Path& parts, std::vector<Span>& spans) {
     while (true) {
         ws();
         const std::size_t begin = p_;
+        scan::Cursor cur{t_.data() + p_, t_.data() + n_};
+        scan::StringToken token;
+        scan::scan_simple_key(cur, cx_, token);
+        p_ = static_cast<std::size_t>(cur.p - t_.data());
         Step step;
-        const char c = at(p_);
-        if (c == '"' || c == '\'') {
-            skip_string();
-            std::string_view inner = t_.substr(begin + 1, p_ - begin - 2);
-            if (c == '"' && inner.find('\\') != std::string_view::npos) {
-                std::string& decoded = L_.decoded.emplace_back();
-                for (std::size_t i = 0; i < inner.size(); ++i) {
-                    char ch = inner[i];
-                    if (ch != '\\') {
-                        decoded += ch;
-                        continue;
-                    }
-                    char e = inner[++i];
-                    int digits = 0;
-                    switch (e) {
-                        case 'b': decoded += '\b'; break;
-                        case 't': decoded += '\t'; break;
-                        case 'n': decoded += '\n'; break;
-                        case 'f': decoded += '\f'; break;
-                        case 'r': decoded += '\r'; break;
-                        case 'e': decoded += '\x1B'; break;
-                        case 'x': digits = 2; break;
-                        case 'u': digits = 4; break;
-                        case 'U': digits = 8; break;
-                        default: decoded += e; break;  // \" and \\ .
-                    }
-                    if (digits != 0) {
-                        std::uint32_t cp = 0;
-                        for (int k = 0; k < digits; ++k) cp = cp * 16 + static_cast<std::uint32_t>(hex(inner[++i]));
-                        append_utf8(decoded, cp);
-                    }
-                }
-                step.key = decoded;
-            } else {
-                step.key = inner;
-            }
+        if (token.decoded) {
+            step.key = L_.decoded.emplace_back(token.data, token.size);
         } else {
-            while (p_ < n_ && is_bare(t_[p_])) ++p_;
-            step.key = t_.substr(begin, p_ - begin);
+            step.key = std::string_view(token.data, token.size);
         }
         parts.push_back(step);
         spans.push_back(Span{begin, p_});
