@@ -38,9 +38,19 @@ using toml::lossless::ValueKind;
 using toml::lossless::ValueText;
 
 struct TreeState {
-    std::string text;
+    // The text: a view of the caller's str (its UTF-8 form) or bytes, held
+    // by `source`, so reading a document copies nothing; or, after an edit,
+    // of the tree's own string.
+    PyRef source;
+    std::string owned;
+    std::string_view text;
+    PyRef str;  // the text as a str, once made (or given)
     toml::Document document;
     std::unique_ptr<Layout> layout;
+    // False for the result of an edit that was checked locally (a scalar
+    // put in place of a value): its text is parsed on first need only, so
+    // an edit followed by writing the text costs no second parse.
+    bool parsed = true;
 
     const Layout& get_layout() {
         if (!layout) {
@@ -67,6 +77,7 @@ void tree_dealloc(PyObject* self) {
 }
 
 PyObject* tree_type();
+PyObject* parsed_tree(std::unique_ptr<TreeState> state, PyObject* cls, std::string_view prefix);
 
 TreeState& state_of(PyObject* self) { return *reinterpret_cast<TreeObject*>(self)->state; }
 
@@ -75,7 +86,12 @@ TreeState& state_of(PyObject* self) { return *reinterpret_cast<TreeObject*>(self
 // result of an edit).
 PyObject* make_tree(std::string text, PyObject* cls, std::string_view prefix) {
     auto state = std::make_unique<TreeState>();
-    state->text = std::move(text);
+    state->owned = std::move(text);
+    state->text = state->owned;
+    return parsed_tree(std::move(state), cls, prefix);
+}
+
+PyObject* parsed_tree(std::unique_ptr<TreeState> state, PyObject* cls, std::string_view prefix) {
     toml::ParseResult parsed = toml::parse(state->text);
     if (!parsed) {
         const toml::Error& error = parsed.error();
@@ -99,6 +115,41 @@ PyObject* make_tree(std::string text, PyObject* cls, std::string_view prefix) {
 
 PyObject* edited_tree(std::string text) {
     return make_tree(std::move(text), serialization_error_class(), "the edit would not read back as TOML: ");
+}
+
+PyObject* unparsed_tree(std::string text) {
+    auto state = std::make_unique<TreeState>();
+    state->owned = std::move(text);
+    state->text = state->owned;
+    state->parsed = false;
+    PyObject* type = tree_type();
+    if (type == nullptr) {
+        return nullptr;
+    }
+    PyObject* obj = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0);
+    if (obj == nullptr) {
+        return nullptr;
+    }
+    reinterpret_cast<TreeObject*>(obj)->state = state.release();
+    return obj;
+}
+
+// Parses a tree made by a locally checked edit. Such a text always parses
+// (a value was replaced by another complete value); should it not, the
+// failure is an error of the editor and is raised as such.
+bool ensure_parsed(TreeState& st) {
+    if (st.parsed) {
+        return true;
+    }
+    toml::ParseResult parsed = toml::parse(st.text);
+    if (!parsed) {
+        const toml::Error& error = parsed.error();
+        raise_internal_error(("edited text does not parse: " + parsing_error({error.message, error.offset}, st.text)).c_str());
+        return false;
+    }
+    st.document = std::move(parsed.document());
+    st.parsed = true;
+    return true;
 }
 
 // --- paths --------------------------------------------------------------------
@@ -125,6 +176,9 @@ std::string_view step_key(PyObject* item) {
 // steps, negative indexes made absolute. Raises KeyError, IndexError or
 // TypeError and returns false when the path does not lead anywhere.
 bool walk(TreeState& st, PyObject* path, Py_ssize_t count, Cursor* cursor, Path* out) {
+    if (!ensure_parsed(st)) {
+        return false;
+    }
     if (!PyTuple_Check(path)) {
         PyErr_SetString(PyExc_TypeError, "a path is a tuple of keys and indexes");
         return false;
@@ -475,13 +529,17 @@ bool removal(const Layout& L, std::string_view text, const Path& path, std::vect
 
 PyObject* tree_text(PyObject* self, PyObject*) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        const std::string& text = state_of(self).text;
-        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
+        TreeState& st = state_of(self);
+        if (!st.str) {
+            st.str = PyRef::steal(PyUnicode_DecodeUTF8(st.text.data(), static_cast<Py_ssize_t>(st.text.size()), "strict"));
+            if (!st.str) return nullptr;
+        }
+        return Py_NewRef(st.str.get());
     });
 }
 
 PyObject* tree_bytes(PyObject* self, PyObject*) {
-    const std::string& text = state_of(self).text;
+    std::string_view text = state_of(self).text;
     return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
@@ -607,6 +665,80 @@ PyObject* tree_replace(PyObject* self, PyObject* const* args, Py_ssize_t nargs) 
         const Span& span = L.values[v].span;
         std::vector<Patch> patches{Patch{span.begin, span.end, with_newline(std::move(text), L.newline)}};
         return edited_tree(splice(st.text, std::move(patches)));
+    });
+}
+
+// The first line ending of the text ("\n" when it has none).
+std::string text_newline(std::string_view text) {
+    std::size_t nl = text.find('\n');
+    return nl != std::string_view::npos && nl > 0 && text[nl - 1] == '\r' ? "\r\n" : "\n";
+}
+
+// Whether `offset` starts a [[header]] (an array of tables is located at its
+// first header) rather than an array value that starts with `[[`.
+bool at_table_array_header(std::string_view text, std::size_t offset) {
+    if (text.substr(offset, 2) != "[[") return false;
+    std::size_t i = offset;
+    while (i > 0 && (text[i - 1] == ' ' || text[i - 1] == '\t')) --i;
+    return i == 0 || text[i - 1] == '\n' || (i == 3 && text.substr(0, 3) == "\xEF\xBB\xBF");
+}
+
+// assign_scalar(path, value): the fast edit. When the path leads to a value
+// written as a value and `value` is no container, the value's text is
+// replaced by the new value's inline text, which is checked on its own:
+// one complete value in place of another leaves the document's structure
+// as it was, and a scalar adds no nesting. Returns (tree, value as read
+// back from its text), or None when the edit needs the general path.
+PyObject* tree_assign_scalar(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        if (!check_args(nargs, 2, "assign_scalar")) return nullptr;
+        PyObject* value = args[1];
+        if (PyDict_Check(value) || PyList_Check(value) || PyTuple_Check(value)) Py_RETURN_NONE;
+        TreeState& st = state_of(self);
+        Cursor c;
+        Path steps;
+        if (!walk_all(st, args[0], &c, &steps)) {
+            if (PyErr_ExceptionMatches(PyExc_KeyError)) {
+                PyErr_Clear();
+                Py_RETURN_NONE;
+            }
+            return nullptr;
+        }
+        if (c.root) Py_RETURN_NONE;
+        const std::string_view text = st.text;
+        const std::size_t offset = c.value.offset();
+        if (c.value.type() == toml::Type::Table && text[offset] != '{') Py_RETURN_NONE;
+        if (c.value.type() == toml::Type::Array && at_table_array_header(text, offset)) Py_RETURN_NONE;
+        std::string written;
+        if (!inline_text(value, &written)) return nullptr;
+        written = with_newline(std::move(written), text_newline(text));
+        std::string alone = "v = " + written;
+        toml::ParseResult check = toml::parse(alone);
+        if (!check) {
+            const toml::Error& error = check.error();
+            raise_module_error(serialization_error_class(),
+                               "the edit would not read back as TOML: " + parsing_error({error.message, error.offset}, alone));
+            return nullptr;
+        }
+        toml::Value readback{nullptr};
+        if (!check.document().root().find("v", &readback)) {
+            raise_internal_error("a checked value went missing");
+            return nullptr;
+        }
+        Result<PyRef, ReadFailure> built = build_value(readback, std::nullopt);
+        if (!built) {
+            raise_module_error(serialization_error_class(), built.error().message);
+            return nullptr;
+        }
+        Span span = toml::lossless::value_span_at(text, offset);
+        std::string edited;
+        edited.reserve(text.size() + written.size());
+        edited.append(text.substr(0, span.begin));
+        edited.append(written);
+        edited.append(text.substr(span.end));
+        PyRef tree = PyRef::steal(unparsed_tree(std::move(edited)));
+        if (!tree) return nullptr;
+        return PyTuple_Pack(2, tree.get(), built.value().get());
     });
 }
 
@@ -1018,6 +1150,8 @@ PyMethodDef tree_methods[] = {
     {"contains", tree_contains, METH_O, "contains(path): whether the path leads to a value."},
     {"form", tree_form, METH_O, "form(path): how the value at path is written."},
     {"replace", as_cfunction(tree_replace), METH_FASTCALL, "replace(path, value) -> EditTree"},
+    {"assign_scalar", as_cfunction(tree_assign_scalar), METH_FASTCALL,
+     "assign_scalar(path, value) -> (EditTree, value read back) or None"},
     {"remove", tree_remove, METH_O, "remove(path) -> EditTree"},
     {"insert", as_cfunction(tree_insert), METH_FASTCALL, "insert(path, key, value, as_header) -> EditTree"},
     {"insert_element", as_cfunction(tree_insert_element), METH_FASTCALL,
@@ -1048,12 +1182,22 @@ PyObject* tree_type() {
 
 PyObject* edit_tree(PyObject*, PyObject* data) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        if (!PyBytes_Check(data)) {
-            raise_not_instance(data, "bytes");
+        auto state = std::make_unique<TreeState>();
+        if (PyBytes_Check(data)) {
+            state->text = std::string_view(PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
+        } else if (PyUnicode_Check(data)) {
+            Py_ssize_t size = 0;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(data, &size);
+            if (utf8 == nullptr) {
+                return nullptr;  // a lone surrogate: UnicodeEncodeError
+            }
+            state->text = std::string_view(utf8, static_cast<std::size_t>(size));
+        } else {
+            raise_not_instance(data, "str");
             return nullptr;
         }
-        std::string text(PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
-        return make_tree(std::move(text), parsing_error_class(), "");
+        state->source = PyRef::borrow(data);
+        return parsed_tree(std::move(state), parsing_error_class(), "");
     });
 }
 

@@ -57,7 +57,7 @@ int module_exec(PyObject*) {
 }
 
 PyMethodDef methods[] = {
-    {"edit_tree", edit_tree, METH_O, "edit_tree(data: bytes) -> EditTree: parses UTF-8 TOML for the editor."},
+    {"edit_tree", edit_tree, METH_O, "edit_tree(text: str | bytes) -> EditTree: parses TOML for the editor."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -15,7 +15,7 @@ namespace vexil::native {
 // Each feature file defines its functions and lists them here; native.cpp
 // gathers them into the module's method table.
 
-// edit.cpp: edit_tree(data: bytes) -> EditTree, the editor's parsed text.
+// edit.cpp: edit_tree(text: str | bytes) -> EditTree, the editor's parsed text.
 PyObject* edit_tree(PyObject* module, PyObject* data);
 
 }  // namespace vexil::native

@@ -169,5 +169,6 @@ def __getattr__(name: str) -> Any:
     if name == "Document":
         from ._document import Document
 
+        globals()["Document"] = Document
         return Document
     raise AttributeError(f"module 'vexil' has no attribute {name!r}")

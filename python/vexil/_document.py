@@ -91,12 +91,12 @@ class _Editor:
 
     # --- reading --------------------------------------------------------------
 
-    def read(self, doc: Document, path: Path) -> Any:
+    def read(self, path: Path) -> Any:
         kind = self.tree.kind(path)
         if kind == _TABLE:
-            return Table(doc, path)
+            return Table(self, path)
         if kind == _ARRAY:
-            return Array(doc, path)
+            return Array(self, path)
         return self.tree.data(path)
 
     # --- writing --------------------------------------------------------------
@@ -145,6 +145,8 @@ class _Editor:
             raise TypeError(f"a TOML key is a str, not {type(key).__qualname__}")
         value = _plain(value)
         _check_value(value)
+        if self._assign_scalar(path + (key,), value):
+            return
         self._require_table(path)
         tree = self._put(self.tree, path, key, value)
         self._verify(tree, path + (key,), value)
@@ -157,9 +159,24 @@ class _Editor:
             raise TomlSerializationError("the value could not be removed from the text")
         self.commit(tree)
 
+    def _assign_scalar(self, path: Path, value: Any) -> bool:
+        """The fast edit: a scalar in place of a value written as a value."""
+        if isinstance(value, (dict, list, tuple)):
+            return False
+        done = self.tree.assign_scalar(path, value)
+        if done is None:
+            return False
+        tree, written = done
+        if not _same(written, value):
+            raise TomlSerializationError(f"{value!r} does not read back as written in TOML")
+        self.commit(tree)
+        return True
+
     def set_element(self, path: Path, index: int, value: Any) -> None:
         value = _plain(value)
         _check_value(value)
+        if self._assign_scalar(path + (index,), value):
+            return
         tree = self.tree
         expected = tree.data(path)
         expected[index] = value
@@ -230,15 +247,11 @@ class Table(MutableMapping[str, Any]):
     into the document's text, keeping everything else byte for byte.
     """
 
-    __slots__ = ("_doc", "_path")
+    __slots__ = ("_editor", "_path")
 
-    def __init__(self, doc: Document, path: Path) -> None:
-        self._doc = doc
+    def __init__(self, editor: _Editor, path: Path) -> None:
+        self._editor = editor
         self._path = path
-
-    @property
-    def _editor(self) -> _Editor:
-        return self._doc._ed
 
     def _data(self) -> dict[str, Any]:
         data: dict[str, Any] = self._editor.tree.data(self._path)
@@ -247,7 +260,7 @@ class Table(MutableMapping[str, Any]):
     def __getitem__(self, key: str) -> Any:
         if not isinstance(key, str):
             raise KeyError(key)
-        return self._editor.read(self._doc, self._path + (key,))
+        return self._editor.read(self._path + (key,))
 
     def __setitem__(self, key: str, value: Any) -> None:
         self._editor.set(self._path, key, value)
@@ -323,15 +336,11 @@ class Table(MutableMapping[str, Any]):
 class Array(MutableSequence[Any]):
     """A live view of one array (or array of tables) of a :class:`Document`."""
 
-    __slots__ = ("_doc", "_path")
+    __slots__ = ("_editor", "_path")
 
-    def __init__(self, doc: Document, path: Path) -> None:
-        self._doc = doc
+    def __init__(self, editor: _Editor, path: Path) -> None:
+        self._editor = editor
         self._path = path
-
-    @property
-    def _editor(self) -> _Editor:
-        return self._doc._ed
 
     def _data(self) -> list[Any]:
         data: list[Any] = self._editor.tree.data(self._path)
@@ -353,7 +362,7 @@ class Array(MutableSequence[Any]):
     def __getitem__(self, index: int | slice) -> Any:
         if isinstance(index, slice):
             return [self[i] for i in range(*index.indices(len(self)))]
-        return self._editor.read(self._doc, self._path + (self._index(index),))
+        return self._editor.read(self._path + (self._index(index),))
 
     @overload
     def __setitem__(self, index: int, value: Any) -> None: ...
@@ -411,29 +420,26 @@ class Document(Table):
     after edits changed only where the edits were made.
     """
 
-    __slots__ = ("_ed",)
+    __slots__ = ()
 
     def __init__(self, text: str | bytes | bytearray = "") -> None:
         from . import _decode, _with_position
 
-        if isinstance(text, str):
-            try:
-                data = text.encode("utf-8")
-            except UnicodeEncodeError as err:
-                raise TomlParsingError(f"the text holds a lone surrogate at index {err.start}") from None
-        elif isinstance(text, (bytes, bytearray, memoryview)):
-            data = bytes(text)
-            _decode(data)  # invalid UTF-8 raises with its position
-        else:
+        if isinstance(text, (bytearray, memoryview)):
+            text = bytes(text)
+        elif not isinstance(text, (str, bytes)):
             raise TypeError(f"Document() takes a str or bytes, not {type(text).__qualname__}")
         try:
-            tree = _native.edit_tree(data)
+            tree = _native.edit_tree(text)
+        except UnicodeEncodeError as err:
+            raise TomlParsingError(f"the text holds a lone surrogate at index {err.start}") from None
         except TomlParsingError as exc:
+            if isinstance(text, bytes):
+                _decode(text)  # invalid UTF-8 is reported as loads reports it
             raise _with_position(exc) from None
-        super().__init__(self, ())
-        self._ed = _Editor(tree)
+        super().__init__(_Editor(tree), ())
         if isinstance(text, str):
-            self._ed.text = text
+            self._editor.text = text
 
     @classmethod
     def load(cls, fp: BinaryIO | TextIO | StrPath) -> Document:
@@ -448,7 +454,7 @@ class Document(Table):
         return cls(data)
 
     def __str__(self) -> str:
-        ed = self._ed
+        ed = self._editor
         if ed.text is None:
             ed.text = ed.tree.text()
         return ed.text
@@ -460,7 +466,7 @@ class Document(Table):
     def dump(self, fp: BinaryIO | TextIO | StrPath) -> None:
         """Writes the text to a file object, or atomically to a path (a
         symbolic link is followed: the file it points to is replaced)."""
-        data: bytes = self._ed.tree.bytes()
+        data: bytes = self._editor.tree.bytes()
         if isinstance(fp, (str, os.PathLike)):
             from ._atomic import write_atomically
 

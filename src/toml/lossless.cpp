@@ -65,6 +65,11 @@ public:
     Scanner(std::string_view text, Layout& out) : t_(text), n_(text.size()), L_(out), cx_(text.data()) {}
 
     void run();
+    Span value_at(std::size_t begin) {
+        p_ = begin;
+        Path path;
+        return L_.values[value(path)].span;
+    }
 
 private:
     char at(std::size_t i) const noexcept { return i < n_ ? t_[i] : '\0'; }
@@ -403,6 +408,11 @@ std::size_t Layout::find_value(const Path& path) const noexcept {
     const ValueText& a = values[array];
     if (path.back().index >= a.element_count) return npos;
     return element_ids[a.first_element + path.back().index];
+}
+
+Span value_span_at(std::string_view text, std::size_t begin) {
+    Layout scratch;
+    return Scanner(text, scratch).value_at(begin);
 }
 
 void build_layout(std::string_view text, Layout& out) {

@@ -105,6 +105,11 @@ struct Layout {
     Path full_path(const Statement& s) const;
 };
 
+// The span of the value that starts at `begin` in `text` (which parse()
+// accepted): a string, number, date-time, boolean, array or inline table.
+// Costs only the length of that value.
+Span value_span_at(std::string_view text, std::size_t begin);
+
 // Builds the layout of `text`, which toml::parse must have accepted. The
 // layout points into `text`, which must outlive it unchanged.
 void build_layout(std::string_view text, Layout& out);
