@@ -472,12 +472,14 @@ class Document(Table):
 
             write_atomically(os.path.realpath(fp), data)
             return
+        from typing import cast
+
         from . import _is_binary
 
         if _is_binary(fp):
-            fp.write(data)  # type: ignore[arg-type]
+            cast(BinaryIO, fp).write(data)
         else:
-            fp.write(str(self))  # type: ignore[arg-type]
+            cast(TextIO, fp).write(str(self))
 
     def __repr__(self) -> str:
         return f"Document({str(self)!r})"
