@@ -127,7 +127,7 @@ void Scanner::skip_string() {
     const char q = t_[p_];
     const bool multiline = at(p_ + 1) == q && at(p_ + 2) == q;
     scan::Cursor cur{t_.data() + p_, t_.data() + n_};
-    scan::StringToken token;
+    scan::StringToken token{};
     if (q == '"') {
         scan::scan_basic_string(cur, cx_, token, multiline);
     } else {
@@ -141,7 +141,7 @@ void Scanner::key(Path& parts, std::vector<Span>& spans) {
         ws();
         const std::size_t begin = p_;
         scan::Cursor cur{t_.data() + p_, t_.data() + n_};
-        scan::StringToken token;
+        scan::StringToken token{};
         scan::scan_simple_key(cur, cx_, token);
         p_ = static_cast<std::size_t>(cur.p - t_.data());
         Step step;
