@@ -668,6 +668,14 @@ PyObject* tree_replace(PyObject* self, PyObject* const* args, Py_ssize_t nargs) 
     });
 }
 
+// The number of code points in UTF-8 text (its bytes that are not
+// continuation bytes); a loop the compiler vectorizes.
+std::size_t code_points(std::string_view text) {
+    std::size_t count = 0;
+    for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return count;
+}
+
 // The first line ending of the text ("\n" when it has none).
 std::string text_newline(std::string_view text) {
     std::size_t nl = text.find('\n');
@@ -688,7 +696,10 @@ bool at_table_array_header(std::string_view text, std::size_t offset) {
 // replaced by the new value's inline text, which is checked on its own:
 // one complete value in place of another leaves the document's structure
 // as it was, and a scalar adds no nesting. Returns (tree, value as read
-// back from its text), or None when the edit needs the general path.
+// back from its text, first code point replaced, code point after the
+// replaced text, new text as a str), or None when the edit needs the
+// general path. The positions let the caller splice the str it already has
+// instead of decoding the whole new text.
 PyObject* tree_assign_scalar(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         if (!check_args(nargs, 2, "assign_scalar")) return nullptr;
@@ -738,7 +749,13 @@ PyObject* tree_assign_scalar(PyObject* self, PyObject* const* args, Py_ssize_t n
         edited.append(text.substr(span.end));
         PyRef tree = PyRef::steal(unparsed_tree(std::move(edited)));
         if (!tree) return nullptr;
-        return PyTuple_Pack(2, tree.get(), built.value().get());
+        std::size_t begin = code_points(text.substr(0, span.begin));
+        std::size_t end = begin + code_points(text.substr(span.begin, span.end - span.begin));
+        PyRef first = PyRef::steal(PyLong_FromSize_t(begin));
+        PyRef after = PyRef::steal(PyLong_FromSize_t(end));
+        PyRef middle = PyRef::steal(PyUnicode_DecodeUTF8(written.data(), static_cast<Py_ssize_t>(written.size()), "strict"));
+        if (!first || !after || !middle) return nullptr;
+        return PyTuple_Pack(5, tree.get(), built.value().get(), first.get(), after.get(), middle.get());
     });
 }
 

@@ -260,3 +260,14 @@ def test_load_and_dump(tmp_path):
     text = io.StringIO()
     doc.dump(text)
     assert text.getvalue() == str(doc)
+
+
+def test_scalar_edits_keep_the_text_exact_around_non_ascii():
+    text = 'a = "ü€😀"  # ünï\nb = [1, "😀", 3]\nc = { d = "é" }\n'
+    doc = Document(text)
+    doc["a"] = "x😀"
+    doc["b"][1] = "é"
+    doc["c"]["d"] = 7
+    expected = 'a = "x😀"  # ünï\nb = [1, "é", 3]\nc = { d = 7 }\n'
+    assert str(doc) == expected
+    assert Document(expected.encode("utf-8")).dumps() == expected

@@ -166,10 +166,14 @@ class _Editor:
         done = self.tree.assign_scalar(path, value)
         if done is None:
             return False
-        tree, written = done
+        tree, written, begin, end, middle = done
         if not _same(written, value):
             raise TomlSerializationError(f"{value!r} does not read back as written in TOML")
+        text = self.text
         self.commit(tree)
+        if text is not None:
+            # Splicing the str costs less than decoding the whole new text.
+            self.text = text[:begin] + middle + text[end:]
         return True
 
     def set_element(self, path: Path, index: int, value: Any) -> None:
