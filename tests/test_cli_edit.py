@@ -57,6 +57,7 @@ def test_get_prints_scalars_in_toml_form(tmp_path):
         (["tool.poetry.new", "[1, 2]"], ("tool", "poetry", "new"), [1, 2]),
         (["tool.poetry.table", "{x = 1}"], ("tool", "poetry", "table"), {"x": 1}),
         (["project.authors[0].name", "'Me'"], ("project", "authors", 0, "name"), "Me"),
+        (["tool.newtool.deep.flag", "true"], ("tool", "newtool", "deep", "flag"), True),
     ],
 )
 def test_set_changes_only_the_value(pyproject, args, key, expected):

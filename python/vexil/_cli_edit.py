@@ -130,6 +130,18 @@ def walk(doc: Document, steps: Sequence[Step]) -> Any:
     return node
 
 
+def _exists(doc: Document, steps: Sequence[Step]) -> bool:
+    node: Any = doc
+    for step in steps:
+        if isinstance(node, Table) and isinstance(step, str) and step in node:
+            node = node[step]
+        elif isinstance(node, Array) and isinstance(step, int) and -len(node) <= step < len(node):
+            node = node[step]
+        else:
+            return False
+    return True
+
+
 def parent_of(doc: Document, steps: Sequence[Step]) -> Any:
     parent = walk(doc, steps[:-1])
     last = steps[-1]
@@ -198,8 +210,18 @@ def run(command: str, args: argparse.Namespace) -> str | None:
         raise Failure(err.msg, err.lineno, err.colno) from None
     if command == "get":
         return render(walk(doc, steps), args.toml)
-    parent = parent_of(doc, steps)
     last = steps[-1]
+    if command == "set":
+        # Tables missing on the way are made: the value goes into the
+        # deepest existing table as nested tables.
+        depth = len(steps) - 1
+        while depth > 0 and isinstance(steps[depth - 1], str) and not _exists(doc, steps[:depth]):
+            depth -= 1
+        for step in reversed(steps[depth + 1 :]):
+            assert isinstance(step, str)
+            value = {step: value}
+        steps, last = steps[: depth + 1], steps[depth]
+    parent = parent_of(doc, steps)
     try:
         if command == "set":
             parent[last] = value
