@@ -173,8 +173,12 @@ class _Editor:
         self.commit(tree)
         if text is not None:
             # Splicing the str costs less than decoding the whole new text.
-            self.text = text[:begin] + middle + text[end:]
+            self.text = "".join((text[:begin], middle, text[end:]))
         return True
+
+    # Array edits check what they changed: the array's new size and the
+    # element at the edited index (reading the whole array back would cost
+    # as much as the rest of the edit for a long array of tables).
 
     def set_element(self, path: Path, index: int, value: Any) -> None:
         value = _plain(value)
@@ -182,40 +186,53 @@ class _Editor:
         if self._assign_scalar(path + (index,), value):
             return
         tree = self.tree
-        expected = tree.data(path)
-        expected[index] = value
+        size: int = tree.size(path)
         if tree.form(path) == "value":
             new = tree.replace(path + (index,), value)
-        elif isinstance(value, dict) and len(expected) > 1:
+        elif isinstance(value, dict) and size > 1:
             new = tree.remove(path + (index,)).insert_element(path, index, value)
         else:
+            expected = tree.data(path)
+            expected[index] = value
             new = self._rewrite(path, expected)
-        self._verify(new, path, expected)
+        self._verify_array(new, path, size, index, value)
         self.commit(new)
 
     def delete_element(self, path: Path, index: int) -> None:
         tree = self.tree
-        expected = tree.data(path)
-        del expected[index]
-        if tree.form(path) == "value" or expected:
+        size: int = tree.size(path)
+        if tree.form(path) == "value" or size > 1:
             new = tree.remove(path + (index,))
         else:
-            new = self._rewrite(path, expected)
-        self._verify(new, path, expected)
+            new = self._rewrite(path, [])
+        following = tree.data(path + (index + 1,)) if index + 1 < size else _Missing
+        self._verify_array(new, path, size - 1, index, following)
         self.commit(new)
 
     def insert_element(self, path: Path, index: int, value: Any) -> None:
         value = _plain(value)
         _check_value(value)
         tree = self.tree
-        expected = tree.data(path)
-        expected.insert(index, value)
+        size: int = tree.size(path)
         if tree.form(path) == "value" or isinstance(value, dict):
             new = tree.insert_element(path, index, value)
         else:
+            expected = tree.data(path)
+            expected.insert(index, value)
             new = self._rewrite(path, expected)
-        self._verify(new, path, expected)
+        self._verify_array(new, path, size + 1, index, value)
         self.commit(new)
+
+    @staticmethod
+    def _verify_array(tree: Any, path: Path, size: int, index: int, value: Any) -> None:
+        try:
+            ok = tree.size(path) == size
+            if ok and value is not _Missing:
+                ok = _same(tree.data(path + (index,)), value)
+        except (KeyError, IndexError, TypeError):
+            ok = False
+        if not ok:
+            raise TomlSerializationError(f"{value!r} does not read back as written in TOML")
 
     def _rewrite(self, path: Path, value: list[Any]) -> Any:
         """Writes the array at `path` anew (an array of tables that must

@@ -120,6 +120,7 @@ private:
     scan::Context cx_;  // the shared scanners' state; the text is valid, so it records no failure
     std::uint32_t current_ = 0;              // the open header section
     std::vector<Statement> pending_;         // its statements so far
+    Path path_;                              // the path of the line being read
     std::unordered_map<std::string, std::size_t> tables_arrays_;  // canonical path -> elements so far
 };
 
@@ -316,7 +317,9 @@ void Scanner::keyval(std::size_t line_start, std::size_t leading) {
     key(s.key, s.parts);
     ++p_;  // '='
     ws();
-    Path path = L_.sections[current_].path;
+    // One path buffer serves every line, so a line costs no allocation for it.
+    Path& path = path_;
+    path.assign(L_.sections[current_].path.begin(), L_.sections[current_].path.end());
     path.insert(path.end(), s.key.begin(), s.key.end());
     s.value = value(path);
     s.comment = line_end();
