@@ -18,6 +18,9 @@ SEEDS = [
     "a.b.c = 1\na.d = { e = [1, { f = 2 }] }\n[s]\nk.l = true\n",
     "[[p]]\nn = 1\n[p.q]\nm = 2\n\n[[p]]\nn = 3\n\n[u.v]\nw = 0\n",
     "arr = [\n  1,  # one\n  [2, 3],\n  { x = 1 },\n]\nt = {}\r\n[x]\r\ny = 1\r\n",
+    "\ufeffa = 1\r\nb = [\r\n  1, # c\r\n  2\r\n]\r\n[t]\r\nx = 1",
+    "[[a]]\n[[a.b]]\nc = 1\n[[a.b]]\n[[a]]\n[a.d]\ne = 1\n",
+    "k = '''\nml\n'''\n\"quoted key\" = 1979-05-27T07:32:00Z\n[s]\n'lit'.x = 1\n# trailing",
 ]
 
 KEYS = st.sampled_from(["a", "b", "x", "n", "key with space", "ü", "d.e", ""])
