@@ -472,6 +472,18 @@ std::vector<Item> inline_items(const Layout& L, const Section& sec) {
     return items;
 }
 
+// Whether the statement's full path (its section's path, then its key)
+// starts with `path`, without building the full path.
+bool statement_under(const Layout& L, const Statement& st, const Path& path) {
+    const Path& base = L.sections[st.section].path;
+    if (base.size() + st.key.size() < path.size()) return false;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const Step& step = i < base.size() ? base[i] : st.key[i - base.size()];
+        if (!(step == path[i])) return false;
+    }
+    return true;
+}
+
 // The spans that removing the value at `path` takes out. False with an
 // exception set if the path cannot be removed.
 bool removal(const Layout& L, std::string_view text, const Path& path, std::vector<Span>& spans) {
@@ -510,8 +522,7 @@ bool removal(const Layout& L, std::string_view text, const Path& path, std::vect
         const Statement& st = L.statements[i];
         const Section& sec = L.sections[st.section];
         if (toml::lossless::starts_with(sec.path, path)) continue;  // inside a removed section
-        Path full = L.full_path(st);
-        if (!toml::lossless::starts_with(full, path)) continue;
+        if (!statement_under(L, st, path)) continue;
         if (sec.kind == SectionKind::Inline) {
             spans.push_back(item_removal(text, inline_items(L, sec), i - sec.first_statement, sec.header.begin + 1));
         } else {
