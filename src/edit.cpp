@@ -687,6 +687,37 @@ std::size_t code_points(std::string_view text) {
     return count;
 }
 
+// The str of the edited text, made from `old` (the str of `text`) with the
+// characters of `span` replaced by `written`, in one allocation: cheaper
+// than decoding the whole new text, and than slicing and joining.
+PyRef spliced_str(PyObject* old, std::string_view text, Span span, std::string_view written) {
+    if (!PyUnicode_Check(old)) {
+        raise_not_instance(old, "str");
+        return PyRef();
+    }
+    PyRef middle = PyRef::steal(PyUnicode_DecodeUTF8(written.data(), static_cast<Py_ssize_t>(written.size()), "strict"));
+    if (!middle) return PyRef();
+    Py_ssize_t begin, end;
+    if (PyUnicode_IS_ASCII(old)) {
+        begin = static_cast<Py_ssize_t>(span.begin);
+        end = static_cast<Py_ssize_t>(span.end);
+    } else {
+        begin = static_cast<Py_ssize_t>(code_points(text.substr(0, span.begin)));
+        end = begin + static_cast<Py_ssize_t>(code_points(text.substr(span.begin, span.end - span.begin)));
+    }
+    const Py_ssize_t old_length = PyUnicode_GET_LENGTH(old);
+    const Py_ssize_t middle_length = PyUnicode_GET_LENGTH(middle.get());
+    Py_UCS4 max_char = std::max(PyUnicode_MAX_CHAR_VALUE(old), PyUnicode_MAX_CHAR_VALUE(middle.get()));
+    PyRef out = PyRef::steal(PyUnicode_New(old_length - (end - begin) + middle_length, max_char));
+    if (!out) return PyRef();
+    if (PyUnicode_CopyCharacters(out.get(), 0, old, 0, begin) < 0 ||
+        PyUnicode_CopyCharacters(out.get(), begin, middle.get(), 0, middle_length) < 0 ||
+        PyUnicode_CopyCharacters(out.get(), begin + middle_length, old, end, old_length - end) < 0) {
+        return PyRef();
+    }
+    return out;
+}
+
 // The first line ending of the text ("\n" when it has none).
 std::string text_newline(std::string_view text) {
     std::size_t nl = text.find('\n');
@@ -702,18 +733,18 @@ bool at_table_array_header(std::string_view text, std::size_t offset) {
     return i == 0 || text[i - 1] == '\n' || (i == 3 && text.substr(0, 3) == "\xEF\xBB\xBF");
 }
 
-// assign_scalar(path, value): the fast edit. When the path leads to a value
+// assign_scalar(path, value, text): the fast edit. When the path leads to a value
 // written as a value and `value` is no container, the value's text is
 // replaced by the new value's inline text, which is checked on its own:
 // one complete value in place of another leaves the document's structure
 // as it was, and a scalar adds no nesting. Returns (tree, value as read
-// back from its text, first code point replaced, code point after the
-// replaced text, new text as a str), or None when the edit needs the
-// general path. The positions let the caller splice the str it already has
-// instead of decoding the whole new text.
+// back from its text, new text as a str or None), or None when the edit
+// needs the general path. `text` is the str of the current text when the
+// caller has it (None otherwise): the new str is then spliced from it
+// instead of decoded.
 PyObject* tree_assign_scalar(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        if (!check_args(nargs, 2, "assign_scalar")) return nullptr;
+        if (!check_args(nargs, 3, "assign_scalar")) return nullptr;
         PyObject* value = args[1];
         if (PyDict_Check(value) || PyList_Check(value) || PyTuple_Check(value)) Py_RETURN_NONE;
         TreeState& st = state_of(self);
@@ -760,13 +791,15 @@ PyObject* tree_assign_scalar(PyObject* self, PyObject* const* args, Py_ssize_t n
         edited.append(text.substr(span.end));
         PyRef tree = PyRef::steal(unparsed_tree(std::move(edited)));
         if (!tree) return nullptr;
-        std::size_t begin = code_points(text.substr(0, span.begin));
-        std::size_t end = begin + code_points(text.substr(span.begin, span.end - span.begin));
-        PyRef first = PyRef::steal(PyLong_FromSize_t(begin));
-        PyRef after = PyRef::steal(PyLong_FromSize_t(end));
-        PyRef middle = PyRef::steal(PyUnicode_DecodeUTF8(written.data(), static_cast<Py_ssize_t>(written.size()), "strict"));
-        if (!first || !after || !middle) return nullptr;
-        return PyTuple_Pack(5, tree.get(), built.value().get(), first.get(), after.get(), middle.get());
+        PyRef str;
+        if (args[2] != Py_None) {
+            str = spliced_str(args[2], text, span, written);
+            if (!str) return nullptr;
+            state_of(tree.get()).str = PyRef::borrow(str.get());
+        } else {
+            str = PyRef::borrow(Py_None);
+        }
+        return PyTuple_Pack(3, tree.get(), built.value().get(), str.get());
     });
 }
 
@@ -1179,7 +1212,7 @@ PyMethodDef tree_methods[] = {
     {"form", tree_form, METH_O, "form(path): how the value at path is written."},
     {"replace", as_cfunction(tree_replace), METH_FASTCALL, "replace(path, value) -> EditTree"},
     {"assign_scalar", as_cfunction(tree_assign_scalar), METH_FASTCALL,
-     "assign_scalar(path, value) -> (EditTree, value read back) or None"},
+     "assign_scalar(path, value, text) -> (EditTree, value read back, new text) or None"},
     {"remove", tree_remove, METH_O, "remove(path) -> EditTree"},
     {"insert", as_cfunction(tree_insert), METH_FASTCALL, "insert(path, key, value, as_header) -> EditTree"},
     {"insert_element", as_cfunction(tree_insert_element), METH_FASTCALL,

@@ -163,17 +163,14 @@ class _Editor:
         """The fast edit: a scalar in place of a value written as a value."""
         if isinstance(value, (dict, list, tuple)):
             return False
-        done = self.tree.assign_scalar(path, value)
+        done = self.tree.assign_scalar(path, value, self.text)
         if done is None:
             return False
-        tree, written, begin, end, middle = done
+        tree, written, text = done
         if not _same(written, value):
             raise TomlSerializationError(f"{value!r} does not read back as written in TOML")
-        text = self.text
         self.commit(tree)
-        if text is not None:
-            # Splicing the str costs less than decoding the whole new text.
-            self.text = "".join((text[:begin], middle, text[end:]))
+        self.text = text
         return True
 
     # Array edits check what they changed: the array's new size and the
