@@ -658,27 +658,6 @@ PyObject* tree_form(PyObject* self, PyObject* path) {
 }
 
 // replace(path, value): the written value at path gets the value's inline text.
-PyObject* tree_replace(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
-    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        if (!check_args(nargs, 2, "replace")) return nullptr;
-        TreeState& st = state_of(self);
-        Cursor c;
-        Path steps;
-        if (!walk_all(st, args[0], &c, &steps)) return nullptr;
-        const Layout& L = st.get_layout();
-        std::size_t v = L.find_value(steps);
-        if (v == npos) {
-            PyErr_SetString(PyExc_LookupError, "the value is not written as a value");
-            return nullptr;
-        }
-        std::string text;
-        if (!inline_text(args[1], &text)) return nullptr;
-        const Span& span = L.values[v].span;
-        std::vector<Patch> patches{Patch{span.begin, span.end, with_newline(std::move(text), L.newline)}};
-        return edited_tree(splice(st.text, std::move(patches)));
-    });
-}
-
 // The number of code points in UTF-8 text (its bytes that are not
 // continuation bytes); a loop the compiler vectorizes.
 std::size_t code_points(std::string_view text) {
@@ -733,6 +712,35 @@ bool at_table_array_header(std::string_view text, std::size_t offset) {
     return i == 0 || text[i - 1] == '\n' || (i == 3 && text.substr(0, 3) == "\xEF\xBB\xBF");
 }
 
+// Where the value at the cursor is written as a value (not a table made by
+// headers or dotted keys, not an array of tables): its span, found from its
+// start without the layout.
+bool written_span(const TreeState& st, const Cursor& c, Span* span) {
+    if (c.root) return false;
+    const std::size_t offset = c.value.offset();
+    if (c.value.type() == toml::Type::Table && st.text[offset] != '{') return false;
+    if (c.value.type() == toml::Type::Array && at_table_array_header(st.text, offset)) return false;
+    *span = toml::lossless::value_span_at(st.text, offset);
+    return true;
+}
+
+// replace(path, value): the value written at path gets the value's inline
+// text; None if the value at path is not written as a value.
+PyObject* tree_replace(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        if (!check_args(nargs, 2, "replace")) return nullptr;
+        TreeState& st = state_of(self);
+        Cursor c;
+        if (!walk_all(st, args[0], &c, nullptr)) return nullptr;
+        Span span;
+        if (!written_span(st, c, &span)) Py_RETURN_NONE;
+        std::string text;
+        if (!inline_text(args[1], &text)) return nullptr;
+        std::vector<Patch> patches{Patch{span.begin, span.end, with_newline(std::move(text), text_newline(st.text))}};
+        return edited_tree(splice(st.text, std::move(patches)));
+    });
+}
+
 // assign_scalar(path, value, text): the fast edit. When the path leads to a value
 // written as a value and `value` is no container, the value's text is
 // replaced by the new value's inline text, which is checked on its own:
@@ -757,11 +765,9 @@ PyObject* tree_assign_scalar(PyObject* self, PyObject* const* args, Py_ssize_t n
             }
             return nullptr;
         }
-        if (c.root) Py_RETURN_NONE;
         const std::string_view text = st.text;
-        const std::size_t offset = c.value.offset();
-        if (c.value.type() == toml::Type::Table && text[offset] != '{') Py_RETURN_NONE;
-        if (c.value.type() == toml::Type::Array && at_table_array_header(text, offset)) Py_RETURN_NONE;
+        Span span;
+        if (!written_span(st, c, &span)) Py_RETURN_NONE;
         std::string written;
         if (!inline_text(value, &written)) return nullptr;
         written = with_newline(std::move(written), text_newline(text));
@@ -783,7 +789,6 @@ PyObject* tree_assign_scalar(PyObject* self, PyObject* const* args, Py_ssize_t n
             raise_module_error(serialization_error_class(), built.error().message);
             return nullptr;
         }
-        Span span = toml::lossless::value_span_at(text, offset);
         std::string edited;
         edited.reserve(text.size() + written.size());
         edited.append(text.substr(0, span.begin));
@@ -1210,7 +1215,7 @@ PyMethodDef tree_methods[] = {
     {"keys", tree_keys, METH_O, "keys(path): the table's keys in document order."},
     {"contains", tree_contains, METH_O, "contains(path): whether the path leads to a value."},
     {"form", tree_form, METH_O, "form(path): how the value at path is written."},
-    {"replace", as_cfunction(tree_replace), METH_FASTCALL, "replace(path, value) -> EditTree"},
+    {"replace", as_cfunction(tree_replace), METH_FASTCALL, "replace(path, value) -> EditTree or None"},
     {"assign_scalar", as_cfunction(tree_assign_scalar), METH_FASTCALL,
      "assign_scalar(path, value, text) -> (EditTree, value read back, new text) or None"},
     {"remove", tree_remove, METH_O, "remove(path) -> EditTree"},

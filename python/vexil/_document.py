@@ -133,8 +133,9 @@ class _Editor:
         full = path + (key,)
         if not tree.contains(full):
             return self._insert(tree, path, key, value)
-        if tree.form(full) == "value":
-            return tree.replace(full, value)
+        replaced = tree.replace(full, value)
+        if replaced is not None:
+            return replaced
         # A table or array of tables written with headers or dotted keys:
         # its text goes, the new value is written as a new key.
         tree = self._restore_parents(tree.remove(full), path)
@@ -184,8 +185,9 @@ class _Editor:
             return
         tree = self.tree
         size: int = tree.size(path)
-        if tree.form(path) == "value":
-            new = tree.replace(path + (index,), value)
+        new = tree.replace(path + (index,), value)
+        if new is not None:
+            pass
         elif isinstance(value, dict) and size > 1:
             new = tree.remove(path + (index,)).insert_element(path, index, value)
         else:
@@ -236,7 +238,9 @@ class _Editor:
         become a plain array, or lose its last element)."""
         parent, key = path[:-1], path[-1]
         if not isinstance(key, str):
-            return self.tree.replace(path, value)
+            replaced = self.tree.replace(path, value)
+            assert replaced is not None  # an element of a written array
+            return replaced
         tree = self._restore_parents(self.tree.remove(path), parent)
         return self._insert(tree, parent, key, value)
 

@@ -109,7 +109,7 @@ private:
     void key(Path& parts, std::vector<Span>& spans);
     void skip_string();
     std::uint32_t value(Path& path);
-    void header(std::size_t line_start, std::size_t leading);
+    void header(std::size_t leading);
     void keyval(std::size_t line_start, std::size_t leading);
     void flush_section();
 
@@ -269,7 +269,7 @@ void Scanner::flush_section() {
     pending_.clear();
 }
 
-void Scanner::header(std::size_t line_start, std::size_t leading) {
+void Scanner::header(std::size_t leading) {
     const bool array = at(p_ + 1) == '[';
     Section sec;
     sec.kind = array ? SectionKind::ArrayTable : SectionKind::Table;
@@ -281,7 +281,6 @@ void Scanner::header(std::size_t line_start, std::size_t leading) {
     key(keys, spans);
     p_ += array ? 2 : 1;
     sec.header.end = p_;
-    (void)line_start;
     sec.comment = line_end();
     sec.body_begin = p_;
     sec.content_end = p_;
@@ -369,7 +368,7 @@ void Scanner::run() {
             Section& previous = L_.sections[current_];
             previous.content_end = pending_comments == npos ? content_end : content_before_comments;
             previous.next = leading;
-            header(line_start, leading);
+            header(leading);
         } else {
             keyval(line_start, leading);
         }
