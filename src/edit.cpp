@@ -51,6 +51,12 @@ struct TreeState {
     // put in place of a value): its text is parsed on first need only, so
     // an edit followed by writing the text costs no second parse.
     bool parsed = true;
+    // Such a tree also keeps the tree it was made from and its one patch,
+    // and writes its own text only when something needs it: an edit
+    // followed by str() never copies the text.
+    PyRef base;
+    Span patch{};
+    std::string patch_text;
 
     const Layout& get_layout() {
         if (!layout) {
@@ -117,10 +123,12 @@ PyObject* edited_tree(std::string text) {
     return make_tree(std::move(text), serialization_error_class(), "the edit would not read back as TOML: ");
 }
 
-PyObject* unparsed_tree(std::string text) {
+// A tree whose text is the text of `base` with `patch` replaced by `text`.
+PyObject* patched_tree(PyObject* base, Span patch, std::string text) {
     auto state = std::make_unique<TreeState>();
-    state->owned = std::move(text);
-    state->text = state->owned;
+    state->base = PyRef::borrow(base);
+    state->patch = patch;
+    state->patch_text = std::move(text);
     state->parsed = false;
     PyObject* type = tree_type();
     if (type == nullptr) {
@@ -137,7 +145,25 @@ PyObject* unparsed_tree(std::string text) {
 // Parses a tree made by a locally checked edit. Such a text always parses
 // (a value was replaced by another complete value); should it not, the
 // failure is an error of the editor and is raised as such.
+// Writes the text of a patched tree (its base always has its own text: a
+// tree is only edited after a walk, which gets its text first).
+void ensure_text(TreeState& st) {
+    if (!st.base) {
+        return;
+    }
+    TreeState& base = state_of(st.base.get());
+    ensure_text(base);
+    st.owned.reserve(base.text.size() - (st.patch.end - st.patch.begin) + st.patch_text.size());
+    st.owned.append(base.text.substr(0, st.patch.begin));
+    st.owned.append(st.patch_text);
+    st.owned.append(base.text.substr(st.patch.end));
+    st.text = st.owned;
+    st.base = PyRef();
+    std::string().swap(st.patch_text);
+}
+
 bool ensure_parsed(TreeState& st) {
+    ensure_text(st);
     if (st.parsed) {
         return true;
     }
@@ -542,6 +568,7 @@ PyObject* tree_text(PyObject* self, PyObject*) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         TreeState& st = state_of(self);
         if (!st.str) {
+            ensure_text(st);
             st.str = PyRef::steal(PyUnicode_DecodeUTF8(st.text.data(), static_cast<Py_ssize_t>(st.text.size()), "strict"));
             if (!st.str) return nullptr;
         }
@@ -550,8 +577,11 @@ PyObject* tree_text(PyObject* self, PyObject*) {
 }
 
 PyObject* tree_bytes(PyObject* self, PyObject*) {
-    std::string_view text = state_of(self).text;
-    return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        TreeState& st = state_of(self);
+        ensure_text(st);
+        return PyBytes_FromStringAndSize(st.text.data(), static_cast<Py_ssize_t>(st.text.size()));
+    });
 }
 
 PyObject* tree_data(PyObject* self, PyObject* path) {
@@ -789,17 +819,14 @@ PyObject* tree_assign_scalar(PyObject* self, PyObject* const* args, Py_ssize_t n
             raise_module_error(serialization_error_class(), built.error().message);
             return nullptr;
         }
-        std::string edited;
-        edited.reserve(text.size() + written.size());
-        edited.append(text.substr(0, span.begin));
-        edited.append(written);
-        edited.append(text.substr(span.end));
-        PyRef tree = PyRef::steal(unparsed_tree(std::move(edited)));
-        if (!tree) return nullptr;
         PyRef str;
         if (args[2] != Py_None) {
             str = spliced_str(args[2], text, span, written);
             if (!str) return nullptr;
+        }
+        PyRef tree = PyRef::steal(patched_tree(self, span, std::move(written)));
+        if (!tree) return nullptr;
+        if (str) {
             state_of(tree.get()).str = PyRef::borrow(str.get());
         } else {
             str = PyRef::borrow(Py_None);
