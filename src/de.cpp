@@ -306,6 +306,17 @@ private:
 
 }  // namespace
 
+Result<PyRef, ReadFailure> build_value(toml::Value value, NoneValue none_value) {
+    Context context;
+    BuildOptions options;
+    options.none_value = none_value;
+    PyRef built = PyDeserializer<false>(options).build(value, context);
+    if (!built) {
+        return err(std::move(context.failure));
+    }
+    return built;
+}
+
 Result<PyRef, ReadFailure> build_document(const toml::Document& document, NoneValue none_value) {
     CollectorPause pause;
     Context context;

@@ -35,4 +35,8 @@ struct BuildOptions {
 };
 Result<PyRef, ReadFailure> build_document(const toml::Document& document, const BuildOptions& options);
 
+// Builds one value of a document (a table, an array or a scalar), exactly as
+// build_document builds it in place.
+Result<PyRef, ReadFailure> build_value(toml::Value value, NoneValue none_value);
+
 }  // namespace vexil

@@ -66,9 +66,10 @@ PyMethodDef methods[] = {
      "loads(data, /, *, none_value=None, parse_float=None, toml_version='1.1.0')\n--\n\n"
      "Parses a TOML document given as str or as UTF-8 bytes."},
     {"dumps", as_cfunction(dumps), METH_FASTCALL | METH_KEYWORDS,
-     "dumps(obj, /, *, pretty=False, none_value=None, multiline_strings=False, indent=4, sort_keys=False, "
+     "dumps(obj, /, *, pretty=False, none_value=None, multiline_strings=True, indent=4, sort_keys=False, "
      "default=None, as_bytes=False)\n--\n\n"
      "Writes a mapping as a TOML document, as str or as UTF-8 bytes."},
+    {"edit_tree", edit_tree, METH_O, "edit_tree(text: str | bytes) -> EditTree: parses TOML for the editor."},
     {nullptr, nullptr, 0, nullptr},
 };
 

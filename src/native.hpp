@@ -17,9 +17,12 @@ namespace vexil::native {
 
 // native_io.cpp: loads(data, /, *, none_value=None, parse_float=None,
 // toml_version="1.1.0") and dumps(obj, /, *, pretty=False, none_value=None,
-// multiline_strings=False, indent=4, sort_keys=False, default=None,
+// multiline_strings=True, indent=4, sort_keys=False, default=None,
 // as_bytes=False).
 PyObject* loads(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* dumps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// edit.cpp: edit_tree(text: str | bytes) -> EditTree, the editor's parsed text.
+PyObject* edit_tree(PyObject* module, PyObject* data);
 
 }  // namespace vexil::native

@@ -1104,6 +1104,39 @@ void note_none_value(Writer& w, NoneValue none_value) {
 
 #if !VEXIL_SER_EXTENDED
 
+// The editor's writers: one value inline (a dict as an inline table), and
+// the entries of a dict as they would stand in a table whose header path is
+// `path` (encoded keys joined by "."): plain values as key/value lines,
+// tables and arrays of tables under headers that start with `path`.
+Result<std::string, std::string> to_toml_inline(PyObject* obj) {
+    const PyTypeLookup* lookup = PyTypeLookup::cached();
+    if (lookup == nullptr) {
+        PyErr_Clear();
+        return err(std::string("failed to import `datetime` C API"));
+    }
+    Writer w;
+    w.lookup = lookup;
+    if (Status error = write_value<false>(w, obj)) {
+        return err(std::move(*error));
+    }
+    return std::move(w.output);
+}
+
+Result<std::string, std::string> to_toml_entries(PyObject* dict, std::string_view path) {
+    const PyTypeLookup* lookup = PyTypeLookup::cached();
+    if (lookup == nullptr) {
+        PyErr_Clear();
+        return err(std::string("failed to import `datetime` C API"));
+    }
+    Writer w;
+    w.lookup = lookup;
+    w.path.assign(path);
+    if (Status error = write_table<false>(w, dict, TableKind::Root)) {
+        return err(std::move(*error));
+    }
+    return std::move(w.output);
+}
+
 Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bool pretty, bool* ascii) {
     const PyTypeLookup* lookup = PyTypeLookup::cached();
     if (lookup == nullptr) {

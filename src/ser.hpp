@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "py.hpp"
 
@@ -34,5 +35,11 @@ Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bo
 // is then of no use) for the caller to raise unchanged.
 Result<std::string, std::string> to_toml(PyObject* obj, const WriteOptions& options, PyRef* raised,
                                          bool* ascii = nullptr);
+
+// For the editor: `obj` written inline as a value (a dict as an inline
+// table), and the entries of `dict` as lines and sub-tables of the table
+// whose header path (encoded keys joined by ".") is `path`.
+Result<std::string, std::string> to_toml_inline(PyObject* obj);
+Result<std::string, std::string> to_toml_entries(PyObject* dict, std::string_view path);
 
 }  // namespace vexil

@@ -48,7 +48,10 @@ if TYPE_CHECKING:
 
         def write(self, data: _T_contra, /) -> object: ...
 
+    from ._document import Document
+
 __all__ = [
+    "Document",
     "TOMLDecodeError",
     "TomlParsingError",
     "TomlSerializationError",
@@ -244,3 +247,13 @@ def _is_binary(fp: object) -> bool:
     import io
 
     return isinstance(fp, (io.RawIOBase, io.BufferedIOBase)) or not hasattr(fp, "encoding")
+
+
+def __getattr__(name: str) -> Any:
+    # The editor loads on first use, so that `import vexil` stays light.
+    if name == "Document":
+        from ._document import Document
+
+        globals()["Document"] = Document
+        return Document
+    raise AttributeError(f"module 'vexil' has no attribute {name!r}")

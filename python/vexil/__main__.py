@@ -392,6 +392,11 @@ def report(line: str) -> None:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    arguments = list(sys.argv[1:] if argv is None else argv)
+    if arguments and arguments[0] in ("get", "set", "del"):
+        from ._cli_edit import main as edit_main
+
+        return edit_main(arguments)
     parser = build_parser()
     args = parser.parse_args(argv)
     if args.pretty and not (args.to_toml or args.format):
