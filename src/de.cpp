@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "datetime.hpp"
+#include "toml/stack.hpp"
 #include "unicode.hpp"
 
 namespace vexil {
@@ -26,6 +27,9 @@ namespace {
 struct Context {
     ReadFailure failure;
     std::vector<PyRef> elements;
+    // Checked at each array and table: the parser's depth limit bounds the
+    // recursion, but the read may start with little of the stack left.
+    toml::StackGuard stack = toml::StackGuard::current();
 
     PyRef fail(std::string message, std::size_t position) {
         failure.message = std::move(message);
@@ -150,6 +154,9 @@ public:
     }
 
     PyRef build_table(toml::Table table, Context& context) const {
+        if (context.stack.exhausted()) {
+            return context.fail(toml::kStackExhaustedMessage, table.offset());
+        }
         PyRef dict = PyRef::steal(PyDict_New());
         if (!dict) {
             return context.fail_with_exception(table.offset());
@@ -198,6 +205,9 @@ private:
     }
 
     PyRef build_array(toml::Value value, Context& context) const {
+        if (context.stack.exhausted()) {
+            return context.fail(toml::kStackExhaustedMessage, value.offset());
+        }
         toml::Array array = value.array();
         std::vector<PyRef>& elements = context.elements;
         std::size_t base = elements.size();

@@ -82,7 +82,7 @@ def test_large_table_and_array():
 
 
 def test_deep_nesting_within_the_parsers_limit():
-    depth = 200
+    depth = 127
     value = deserialize("a = " + "[" * depth + "]" * depth)["a"]
     for _ in range(depth - 1):
         assert len(value) == 1

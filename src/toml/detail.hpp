@@ -71,7 +71,7 @@ struct ArrayData {
     Node* items;
     std::size_t size;
     std::size_t capacity;  // > size only for arrays of tables, which grow
-    std::uint32_t depth;   // nesting level of the array itself (root table = 0)
+    std::uint32_t depth;   // nesting level of the array itself (root table = 0; an array of tables has its parent's)
     bool of_tables;        // made by [[header]]s; a static array otherwise
 };
 

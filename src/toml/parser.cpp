@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "toml/toml.hpp"
+#include "toml/stack.hpp"
 
 #if defined(__SSE2__) && !defined(VEXIL_TOML_NO_SIMD)
 #include <emmintrin.h>
@@ -584,6 +585,7 @@ private:
         return fail(at, std::move(m));
     }
     std::string describe(const char* at) const;
+    bool fail_stack(const char* at) { return fail(at, kStackExhaustedMessage); }
     bool fail_depth(const char* at) {
         return fail(at, "nesting too deep: more than " + std::to_string(max_depth_) +
                             " levels of arrays and tables");
@@ -660,6 +662,7 @@ private:
     const char* p_;
     const char* end_;
     std::size_t max_depth_;
+    StackGuard stack_guard_ = StackGuard::current();  // checked at each nested array and inline table
     std::unique_ptr<detail::Arena> arena_;
     TableData* root_ = nullptr;
     TableData* current_ = nullptr;    // the table that key/value lines go to
@@ -1034,12 +1037,14 @@ bool Parser::parse_header() {
     } else {
         ArrayData* a;
         if (idx == detail::kNotFound) {
-            if (t->depth + 2 > max_depth_) return fail_depth(last_at);
+            // The array is not a level of its own (as in the Python writer,
+            // which writes it back the same way); its tables are.
+            if (t->depth + 1 > max_depth_) return fail_depth(last_at);
             a = static_cast<ArrayData*>(arena_->allocate(sizeof(ArrayData)));
             a->items = nullptr;
             a->size = 0;
             a->capacity = 0;
-            a->depth = t->depth + 1;
+            a->depth = t->depth;
             a->of_tables = true;
             Node* n = append_entry(t, last);
             n->type = Type::Array;
@@ -1250,6 +1255,7 @@ bool Parser::fail_token(const char* start) {
 
 bool Parser::parse_array(Node& out, std::uint32_t depth) {
     if (depth > max_depth_) return fail_depth(p_);
+    if (stack_guard_.exhausted()) return fail_stack(p_);
     ++p_;
     if (p_ < end_ && *p_ == ']') {  // `[]`, common enough to skip the loop
         ++p_;
@@ -1306,6 +1312,7 @@ bool Parser::parse_array(Node& out, std::uint32_t depth) {
 
 bool Parser::parse_inline_table(Node& out, std::uint32_t depth) {
     if (depth > max_depth_) return fail_depth(p_);
+    if (stack_guard_.exhausted()) return fail_stack(p_);
     std::size_t offset = static_cast<std::size_t>(p_ - begin_);
     ++p_;
     std::uint32_t outer_section = section_;
