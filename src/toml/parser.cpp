@@ -1,10 +1,17 @@
 // vexil's TOML 1.1.0 parser: one pass over the bytes, building the tree of
 // detail.hpp in an arena.
 //
+// What lives where: the tokens (strings, numbers, date-times, simple keys)
+// are read by the scanners of scan.hpp, which know nothing of the tree. This
+// file holds the rest: whitespace, comments and newlines, the document's
+// structure (headers, key/value lines, arrays, inline tables), the tables
+// with their entries and hash index, and the arena.
+//
 // Shape of the code: Parser walks the input with a raw pointer. Every
 // function that can fail returns bool; the first failure records its message
-// and offset (fail()) and every caller returns false straight away, so the
-// first error is the one reported. Nothing throws except std::bad_alloc.
+// and offset (fail(), into the scanners' scan::Context) and every caller
+// returns false straight away, so the first error is the one reported.
+// Nothing throws except std::bad_alloc.
 //
 // Table rules. Each table remembers how it was made (detail::TableKind):
 //  - a header defines a table once; parents on its path that do not exist yet
@@ -18,19 +25,14 @@
 //  - inline tables are closed once their `}` is read.
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "toml/toml.hpp"
+#include "toml/scan.hpp"
 #include "toml/stack.hpp"
-
-#if defined(__SSE2__) && !defined(VEXIL_TOML_NO_SIMD)
-#include <emmintrin.h>
-#define VEXIL_TOML_SSE2 1
-#endif
+#include "toml/toml.hpp"
 
 namespace toml {
 
@@ -171,6 +173,10 @@ using detail::Entry;
 using detail::Node;
 using detail::TableData;
 using detail::TableKind;
+using scan::append_hex;
+using scan::is;
+using scan::kBare;
+using scan::utf8_sequence;
 
 Document::Document() noexcept = default;
 Document::Document(Document&&) noexcept = default;
@@ -182,254 +188,6 @@ namespace {
 constexpr std::size_t kIndexThreshold = 8;   // tables with more keys get a hash index
 constexpr std::uint32_t kFirstEntries = 2;   // entries a new table has room for
 constexpr std::size_t kMaxDepthCap = 1024;   // recursion bound whatever the options say
-
-// Character classes for the byte-at-a-time paths.
-enum : std::uint8_t {
-    kBare = 1,       // A-Z a-z 0-9 - _
-    kDigit = 2,      // 0-9
-    kHex = 4,        // 0-9 A-F a-f
-    kWordChar = 8,   // characters that may continue a number or date-time token
-};
-
-struct CharTable {
-    std::uint8_t c[256];
-    constexpr CharTable() : c{} {
-        for (int i = 0; i < 256; ++i) {
-            std::uint8_t v = 0;
-            bool digit = i >= '0' && i <= '9';
-            bool alpha = (i >= 'a' && i <= 'z') || (i >= 'A' && i <= 'Z');
-            if (digit || alpha || i == '-' || i == '_') v |= kBare;
-            if (digit) v |= kDigit;
-            if (digit || (i >= 'a' && i <= 'f') || (i >= 'A' && i <= 'F')) v |= kHex;
-            if (digit || alpha || i == '-' || i == '_' || i == '+' || i == '.' || i == ':') v |= kWordChar;
-            c[i] = v;
-        }
-    }
-};
-constexpr CharTable kChars;
-
-inline bool is(unsigned char ch, std::uint8_t cls) noexcept { return (kChars.c[ch] & cls) != 0; }
-inline bool is_digit(char ch) noexcept { return static_cast<unsigned char>(ch - '0') < 10; }
-
-// Whether all eight bytes of a little-endian word are ASCII digits.
-inline bool all_digits8(std::uint64_t w) noexcept {
-    return ((w & 0xF0F0F0F0F0F0F0F0ull) | (((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) >> 4)) ==
-           0x3333333333333333ull;
-}
-
-// The value of eight ASCII digits (first digit in the lowest byte).
-inline std::uint32_t eight_digits_value(std::uint64_t w) noexcept {
-    constexpr std::uint64_t mask = 0x000000FF000000FFull;
-    constexpr std::uint64_t mul1 = 0x000F424000000064ull;  // 100 + (1000000 << 32)
-    constexpr std::uint64_t mul2 = 0x0000271000000001ull;  // 1 + (10000 << 32)
-    w -= 0x3030303030303030ull;
-    w = w * 10 + (w >> 8);  // pairs of digits
-    return static_cast<std::uint32_t>((((w & mask) * mul1) + (((w >> 16) & mask) * mul2)) >> 32);
-}
-
-// Reads up to 19 decimal digits from p (fewer than 10^19, so the value
-// cannot overflow), eight a step while at least eight more fit. Returns
-// where the digits end; the caller decides whether the token ends there.
-inline const char* read_small_decimal(const char* p, const char* end, std::uint64_t& value) noexcept {
-    const char* q = p;
-    std::uint64_t small = 0;
-    while (end - q >= 8 && q - p <= 11) {
-        std::uint64_t w;
-        std::memcpy(&w, q, 8);
-        if (!all_digits8(w)) break;
-        small = small * 100000000 + eight_digits_value(w);
-        q += 8;
-    }
-    while (q < end && is_digit(*q) && q - p < 19) {
-        small = small * 10 + static_cast<unsigned>(*q - '0');
-        ++q;
-    }
-    value = small;
-    return q;
-}
-
-inline int hex_value(char ch) noexcept {
-    if (ch >= '0' && ch <= '9') return ch - '0';
-    if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-    if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-    return -1;
-}
-
-// Length of the well-formed UTF-8 sequence starting at p (whose first byte is
-// >= 0x80), or 0 if it is ill-formed: overlong forms, surrogates and code
-// points above U+10FFFF are rejected.
-inline int utf8_sequence(const char* p, const char* end) noexcept {
-    auto b = [p](int i) { return static_cast<unsigned char>(p[i]); };
-    unsigned c = b(0);
-    std::ptrdiff_t left = end - p;
-    if (c < 0xC2) return 0;
-    if (c < 0xE0) return left >= 2 && (b(1) & 0xC0) == 0x80 ? 2 : 0;
-    if (c < 0xF0) {
-        if (left < 3 || (b(1) & 0xC0) != 0x80 || (b(2) & 0xC0) != 0x80) return 0;
-        if (c == 0xE0 && b(1) < 0xA0) return 0;   // overlong
-        if (c == 0xED && b(1) >= 0xA0) return 0;  // surrogate
-        return 3;
-    }
-    if (c < 0xF5) {
-        if (left < 4 || (b(1) & 0xC0) != 0x80 || (b(2) & 0xC0) != 0x80 || (b(3) & 0xC0) != 0x80) return 0;
-        if (c == 0xF0 && b(1) < 0x90) return 0;   // overlong
-        if (c == 0xF4 && b(1) >= 0x90) return 0;  // above U+10FFFF
-        return 4;
-    }
-    return 0;
-}
-
-// Moves p past a run of well-formed non-ASCII sequences (p is at the first
-// one). Returns nullptr, or where an ill-formed sequence starts. Three-byte
-// sequences whose second byte may be any continuation byte (lead E1..EC,
-// EE, EF: most of the BMP) are checked in line; the rest by utf8_sequence.
-inline const char* skip_non_ascii(const char*& p, const char* end) noexcept {
-    do {
-        unsigned c = static_cast<unsigned char>(*p);
-        if (c - 0xE1 < 0x0F && c != 0xED && end - p >= 3) {
-            unsigned tail = (static_cast<unsigned char>(p[1]) ^ 0x80u) | (static_cast<unsigned char>(p[2]) ^ 0x80u);
-            if (tail < 0x40) {
-                p += 3;
-                continue;
-            }
-        }
-        int n = utf8_sequence(p, end);
-        if (n == 0) return p;
-        p += n;
-    } while (p < end && static_cast<unsigned char>(*p) >= 0x80);
-    return nullptr;
-}
-
-inline void append_utf8(std::string& out, std::uint32_t cp) {
-    char buf[4];
-    std::size_t n;
-    if (cp < 0x80) {
-        buf[0] = static_cast<char>(cp);
-        n = 1;
-    } else if (cp < 0x800) {
-        buf[0] = static_cast<char>(0xC0 | (cp >> 6));
-        buf[1] = static_cast<char>(0x80 | (cp & 0x3F));
-        n = 2;
-    } else if (cp < 0x10000) {
-        buf[0] = static_cast<char>(0xE0 | (cp >> 12));
-        buf[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        buf[2] = static_cast<char>(0x80 | (cp & 0x3F));
-        n = 3;
-    } else {
-        buf[0] = static_cast<char>(0xF0 | (cp >> 18));
-        buf[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        buf[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
-        n = 4;
-    }
-    out.append(buf, n);
-}
-
-// ---------------------------------------------------------------------------
-// Bulk scanners. Each returns the first byte in [p, end) that the caller's
-// byte-at-a-time code must look at; plain bytes are skipped 16 (SSE2) or 8
-// (word-at-a-time) at a time.
-
-#if !defined(VEXIL_TOML_SSE2)
-constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-constexpr std::uint64_t kHighs = 0x8080808080808080ull;
-// High bit set in each byte of w that equals b (exact: no false positives).
-inline std::uint64_t bytes_equal(std::uint64_t w, unsigned char b) noexcept {
-    std::uint64_t x = w ^ (kOnes * b);
-    return ~(((x & ~kHighs) + ~kHighs) | x) & kHighs;
-}
-// High bit set in each byte of w below 0x20 or at or above 0x80, or equal to 0x7F.
-inline std::uint64_t bytes_special(std::uint64_t w) noexcept {
-    std::uint64_t low7 = w & ~kHighs;
-    std::uint64_t below20 = ~(low7 + (kOnes * (0x80 - 0x20))) & kHighs;  // low7 < 0x20
-    return below20 | (w & kHighs) | bytes_equal(w, 0x7F);
-}
-inline int first_marked(std::uint64_t m) noexcept {
-    // Little-endian bytes are in memory order from the low end.
-    return __builtin_ctzll(m) >> 3;
-}
-#endif
-
-// Bare keys: stop at the first byte that is not A-Z a-z 0-9 - _.
-inline const char* scan_bare(const char* p, const char* end) noexcept {
-#if defined(VEXIL_TOML_SSE2)
-    while (end - p >= 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        // Range checks as signed compares: shift the range to start at -128.
-        __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
-        __m128i alpha = _mm_cmplt_epi8(_mm_add_epi8(lower, _mm_set1_epi8(static_cast<char>(0x80 - 'a'))),
-                                       _mm_set1_epi8(static_cast<char>(-128 + 26)));
-        __m128i digit = _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - '0'))),
-                                       _mm_set1_epi8(static_cast<char>(-128 + 10)));
-        __m128i punct = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('-')), _mm_cmpeq_epi8(v, _mm_set1_epi8('_')));
-        int mask = ~_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(alpha, digit), punct)) & 0xFFFF;
-        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
-        p += 16;
-    }
-#endif
-    while (p < end && is(static_cast<unsigned char>(*p), kBare)) ++p;
-    return p;
-}
-
-// String bodies: stop at the closing quote (`"` or `'`), at `\` when the
-// string has escapes, and at control characters, DEL and non-ASCII bytes.
-template <char Quote, bool Escapes>
-inline const char* scan_string(const char* p, const char* end) noexcept {
-#if defined(VEXIL_TOML_SSE2)
-    const __m128i quote = _mm_set1_epi8(Quote);
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i space = _mm_set1_epi8(0x20);
-    const __m128i del = _mm_set1_epi8(0x7F);
-    while (end - p >= 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        // Signed compare: bytes >= 0x80 are negative, so they count as < 0x20.
-        __m128i m = _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmplt_epi8(v, space));
-        if constexpr (Escapes) m = _mm_or_si128(m, _mm_cmpeq_epi8(v, backslash));
-        m = _mm_or_si128(m, _mm_cmpeq_epi8(v, del));
-        int mask = _mm_movemask_epi8(m);
-        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
-        p += 16;
-    }
-#else
-    while (end - p >= 8) {
-        std::uint64_t w;
-        std::memcpy(&w, p, 8);
-        std::uint64_t m = bytes_special(w) | bytes_equal(w, Quote);
-        if constexpr (Escapes) m |= bytes_equal(w, '\\');
-        if (m != 0) return p + first_marked(m);
-        p += 8;
-    }
-#endif
-    while (p < end) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (c == Quote || (Escapes && c == '\\') || c < 0x20 || c >= 0x7F) return p;
-        ++p;
-    }
-    return p;
-}
-
-// What tells the two kinds of string apart for Parser::parse_string.
-struct BasicString {
-    static constexpr char quote = '"';
-    static constexpr bool escapes = true;
-    static const char* scan(const char* p, const char* end) noexcept { return scan_string<quote, escapes>(p, end); }
-    static constexpr const char* unterminated = "unterminated string: no closing `\"` before the end of the input";
-    static constexpr const char* newline = "unterminated string: a newline came before the closing `\"`";
-    static constexpr const char* too_many_quotes =
-        "too many quotation marks: at most two may come right before the closing `\"\"\"`";
-    static constexpr const char* control = " must be escaped in a string";
-};
-
-struct LiteralString {
-    static constexpr char quote = '\'';
-    static constexpr bool escapes = false;
-    static const char* scan(const char* p, const char* end) noexcept { return scan_string<quote, escapes>(p, end); }
-    static constexpr const char* unterminated = "unterminated string: no closing `'` before the end of the input";
-    static constexpr const char* newline = "unterminated string: a newline came before the closing `'`";
-    static constexpr const char* too_many_quotes =
-        "too many apostrophes: at most two may come right before the closing `'''`";
-    static constexpr const char* control = " is not allowed in a literal string";
-};
 
 // Comment bodies: stop at control characters (the line end among them), DEL, non-ASCII.
 inline const char* scan_comment(const char* p, const char* end) noexcept {
@@ -447,8 +205,8 @@ inline const char* scan_comment(const char* p, const char* end) noexcept {
     while (end - p >= 8) {
         std::uint64_t w;
         std::memcpy(&w, p, 8);
-        std::uint64_t m = bytes_special(w);
-        if (m != 0) return p + first_marked(m);
+        std::uint64_t m = scan::bytes_special(w);
+        if (m != 0) return p + scan::first_marked(m);
         p += 8;
     }
 #endif
@@ -474,11 +232,6 @@ const char* type_phrase(Type t) noexcept {
         case Type::DateTime: return "a date-time";
     }
     return "a value";
-}
-
-void append_hex(std::string& out, std::uint32_t v, int digits) {
-    static const char kHexDigits[] = "0123456789ABCDEF";
-    for (int i = digits - 1; i >= 0; --i) out += kHexDigits[(v >> (4 * i)) & 0xF];
 }
 
 // A key as it could be written back: bare if it can be, else quoted.
@@ -531,13 +284,6 @@ std::string quoted(std::string_view key) {
     return out;
 }
 
-inline bool is_leap(unsigned year) noexcept { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-inline unsigned days_in_month(unsigned year, unsigned month) noexcept {
-    static const std::uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && is_leap(year) ? 29 : kDays[month - 1];
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -548,7 +294,8 @@ public:
         : begin_(input.data()),
           p_(input.data()),
           end_(input.data() + input.size()),
-          max_depth_(std::min(options.max_depth, kMaxDepthCap)) {
+          max_depth_(std::min(options.max_depth, kMaxDepthCap)),
+          ctx_(input.data()) {
         // Roughly the tree's size for typical documents, so most parses need
         // one or two chunks.
         std::size_t first = std::clamp<std::size_t>(input.size() * 2, 4096, std::size_t(8) << 20);
@@ -569,22 +316,9 @@ public:
 
 private:
     // --- failure ----------------------------------------------------------
-    bool fail(const char* at, std::string message) {
-        if (!failed_) {
-            failed_ = true;
-            error_.message = std::move(message);
-            error_.offset = static_cast<std::size_t>(at - begin_);
-        }
-        return false;
-    }
-    bool fail_expected(const char* at, const char* expected) {
-        std::string m = "expected ";
-        m += expected;
-        m += ", found ";
-        m += describe(at);
-        return fail(at, std::move(m));
-    }
-    std::string describe(const char* at) const;
+    // The scanners report into ctx_ too, so the first failure of either is kept.
+    bool fail(const char* at, std::string message) { return ctx_.fail(at, std::move(message)); }
+    bool fail_expected(const char* at, const char* expected) { return ctx_.fail_expected(at, end_, expected); }
     bool fail_stack(const char* at) { return fail(at, kStackExhaustedMessage); }
     bool fail_depth(const char* at) {
         return fail(at, "nesting too deep: more than " + std::to_string(max_depth_) +
@@ -634,23 +368,10 @@ private:
     bool parse_value(Node& out, std::uint32_t depth);
     bool parse_array(Node& out, std::uint32_t depth);
     bool parse_inline_table(Node& out, std::uint32_t depth);
-    // Kind is BasicString or LiteralString.
+    // A string token at p_ into `out`; Kind is scan::BasicString or scan::LiteralString.
     template <class Kind>
-    bool parse_string(Node::StringPayload& out, bool& ascii, bool multiline);
-    bool parse_escape(const char*& p, bool& ascii, bool multiline);
+    bool parse_string(Node& out, bool multiline);
     bool parse_number_or_datetime(Node& out);
-    bool parse_number(Node& out);
-    bool parse_float(Node& out, const char* start, const char* end);
-    bool parse_special_float(Node& out, const char* start, bool negative);
-    bool parse_datetime(Node& out);
-    bool parse_time(const char*& p, Time& t, const char* start);
-    // A number, boolean or date-time must not run on into more word characters.
-    bool check_token_end(const char* start) {
-        if (p_ >= end_ || !is(static_cast<unsigned char>(*p_), kWordChar)) return true;
-        return fail_token(start);
-    }
-    bool fail_token(const char* start);
-    bool digits_with_underscores(const char*& p, std::uint8_t cls, const char* what);
 
     Node::StringPayload store(const std::string& text) {
         char* mem = static_cast<char*>(arena_->allocate(text.size() == 0 ? 1 : text.size()));
@@ -673,46 +394,8 @@ private:
     std::vector<KeyPart> parts_;      // the key being read
     std::vector<KeyPart> header_parts_;      // the last header's path
     std::vector<TableData*> header_tables_;  // the table each part of it led to
-    std::string scratch_;             // decoded strings, float digits
-    bool failed_ = false;
-    Error error_{};
+    scan::Context ctx_;               // the first failure; scratch text for the scanners
 };
-
-// What the parser found at `at`, for "expected ..., found ..." messages.
-std::string Parser::describe(const char* at) const {
-    if (at >= end_) return "end of input";
-    unsigned char c = static_cast<unsigned char>(*at);
-    switch (c) {
-        case '\n': return "a newline";
-        case '\r': return at + 1 < end_ && at[1] == '\n' ? "a newline" : "a carriage return";
-        case '\t': return "a tab";
-        case ' ': return "a space";
-        default: break;
-    }
-    std::string out;
-    if (c < 0x20 || c == 0x7F) {
-        out = "the control character U+";
-        append_hex(out, c, 4);
-        return out;
-    }
-    if (c < 0x80) {
-        out = "`";
-        out += static_cast<char>(c);
-        out += '`';
-        return out;
-    }
-    int n = utf8_sequence(at, end_);
-    if (n == 0) {
-        out = "invalid UTF-8 (byte 0x";
-        append_hex(out, c, 2);
-        out += ')';
-        return out;
-    }
-    out = "`";
-    out.append(at, static_cast<std::size_t>(n));
-    out += '`';
-    return out;
-}
 
 // ---------------------------------------------------------------------------
 // Whitespace and comments
@@ -785,7 +468,7 @@ bool Parser::end_of_line_slow(const char* what) {
     std::string m = "expected a newline after ";
     m += what;
     m += ", found ";
-    m += describe(p_);
+    m += scan::describe(p_, end_);
     return fail(p_, std::move(m));
 }
 
@@ -793,30 +476,16 @@ bool Parser::end_of_line_slow(const char* what) {
 // Keys
 
 bool Parser::parse_simple_key(KeyPart& part) {
-    const char* start = p_;
-    part.offset = static_cast<std::size_t>(start - begin_);
-    if (p_ < end_ && is(static_cast<unsigned char>(*p_), kBare)) {
-        const char* p = scan_bare(p_ + 1, end_);
-        part.data = start;
-        part.size = static_cast<std::size_t>(p - start);
-        part.ascii = true;
-        p_ = p;
-        return true;
-    }
-    if (p_ < end_ && (*p_ == '"' || *p_ == '\'')) {
-        char q = *p_;
-        if (end_ - p_ >= 3 && p_[1] == q && p_[2] == q)
-            return fail(p_, "a key cannot be a multi-line string");
-        Node::StringPayload s;
-        bool ascii = true;
-        bool ok = q == '"' ? parse_string<BasicString>(s, ascii, false) : parse_string<LiteralString>(s, ascii, false);
-        if (!ok) return false;
-        part.data = s.data;
-        part.size = s.size;
-        part.ascii = ascii;
-        return true;
-    }
-    return fail_expected(p_, "a key");
+    part.offset = static_cast<std::size_t>(p_ - begin_);
+    scan::Cursor cur{p_, end_};
+    scan::StringToken key;
+    if (!scan::scan_simple_key(cur, ctx_, key)) return false;
+    p_ = cur.p;
+    Node::StringPayload text = key.decoded ? store(ctx_.scratch) : Node::StringPayload{key.data, key.size};
+    part.data = text.data;
+    part.size = text.size;
+    part.ascii = key.ascii;
+    return true;
 }
 
 // The key of a header. Most are bare keys joined by bare dots and closed by
@@ -825,7 +494,7 @@ bool Parser::parse_header_key() {
     const char* q = p_;
     parts_.clear();
     while (q < end_ && is(static_cast<unsigned char>(*q), kBare)) {
-        const char* e = scan_bare(q + 1, end_);
+        const char* e = scan::bare_end(q + 1, end_);
         KeyPart& part = parts_.emplace_back();
         part.data = q;
         part.size = static_cast<std::size_t>(e - q);
@@ -1097,7 +766,7 @@ bool Parser::parse_keyval(TableData* table) {
     // Most lines are `bare-key = value`: read those without the general
     // key machinery. Anything else (dotted or quoted keys) starts over below.
     if (p_ < end_ && is(static_cast<unsigned char>(*p_), kBare)) {
-        const char* key_end = scan_bare(p_ + 1, end_);
+        const char* key_end = scan::bare_end(p_ + 1, end_);
         const char* q = key_end;
         while (q < end_ && (*q == ' ' || *q == '\t')) ++q;
         if (q < end_ && *q == '=') {
@@ -1172,28 +841,16 @@ bool Parser::parse_value(Node& out, std::uint32_t depth) {
     out.ascii = false;
     if (p_ >= end_) return fail_expected(p_, "a value");
     switch (*p_) {
-        case '"': {
-            bool ml = end_ - p_ >= 3 && p_[1] == '"' && p_[2] == '"';
-            bool ascii = true;
-            out.type = Type::String;
-            if (!parse_string<BasicString>(out.as.string, ascii, ml)) return false;
-            out.ascii = ascii;
-            return true;
-        }
-        case '\'': {
-            bool ml = end_ - p_ >= 3 && p_[1] == '\'' && p_[2] == '\'';
-            bool ascii = true;
-            out.type = Type::String;
-            if (!parse_string<LiteralString>(out.as.string, ascii, ml)) return false;
-            out.ascii = ascii;
-            return true;
-        }
+        case '"':
+            return parse_string<scan::BasicString>(out, end_ - p_ >= 3 && p_[1] == '"' && p_[2] == '"');
+        case '\'':
+            return parse_string<scan::LiteralString>(out, end_ - p_ >= 3 && p_[1] == '\'' && p_[2] == '\'');
         case 't':
             if (end_ - p_ >= 4 && std::memcmp(p_, "true", 4) == 0) {
                 p_ += 4;
                 out.type = Type::Boolean;
                 out.as.boolean = true;
-                return check_token_end(p_ - 4);
+                return scan::check_token_end(scan::Cursor{p_, end_}, ctx_, p_ - 4);
             }
             break;
         case 'f':
@@ -1201,7 +858,7 @@ bool Parser::parse_value(Node& out, std::uint32_t depth) {
                 p_ += 5;
                 out.type = Type::Boolean;
                 out.as.boolean = false;
-                return check_token_end(p_ - 5);
+                return scan::check_token_end(scan::Cursor{p_, end_}, ctx_, p_ - 5);
             }
             break;
         case '[':
@@ -1220,9 +877,9 @@ bool Parser::parse_value(Node& out, std::uint32_t depth) {
             // ending the token. Everything else, dates and times among it,
             // runs on into a word character and takes the general path.
             std::uint64_t small;
-            const char* q = read_small_decimal(p_, end_, small);
-            if ((*p_ != '0' || q - p_ == 1) && (q >= end_ || !is(static_cast<unsigned char>(*q), kWordChar))) {
-                p_ = q;
+            scan::Cursor cur{p_, end_};
+            if (scan::scan_plain_decimal(cur, small)) {
+                p_ = cur.p;
                 out.type = Type::Integer;
                 out.as.magnitude = small;
                 out.integer_flags = 0;
@@ -1243,14 +900,6 @@ bool Parser::parse_value(Node& out, std::uint32_t depth) {
                             "` (strings must be quoted; true and false are lowercase)");
     }
     return fail_expected(p_, "a value");
-}
-
-// A number, boolean or date-time ran on into more word characters
-// (`truex`, `1.2.3`, `12:3`); report the whole token.
-bool Parser::fail_token(const char* start) {
-    const char* q = p_;
-    while (q < end_ && is(static_cast<unsigned char>(*q), kWordChar) && q - start < 60) ++q;
-    return fail(start, "invalid value `" + std::string(start, q) + "`");
 }
 
 bool Parser::parse_array(Node& out, std::uint32_t depth) {
@@ -1343,528 +992,46 @@ bool Parser::parse_inline_table(Node& out, std::uint32_t depth) {
 }
 
 // ---------------------------------------------------------------------------
-// Strings
+// Strings, numbers and date-times: the scanners read the token, the parser
+// stores it in the node.
 
-// One escape sequence; p points at the backslash and is moved past it. The
-// decoded text is appended to scratch_.
-bool Parser::parse_escape(const char*& p, bool& ascii, bool multiline) {
-    const char* at = p;
-    if (p + 1 >= end_) return fail(at, "incomplete escape sequence at the end of the input");
-    char c = p[1];
-    p += 2;
-    switch (c) {
-        case 'b': scratch_ += '\b'; return true;
-        case 't': scratch_ += '\t'; return true;
-        case 'n': scratch_ += '\n'; return true;
-        case 'f': scratch_ += '\f'; return true;
-        case 'r': scratch_ += '\r'; return true;
-        case 'e': scratch_ += '\x1B'; return true;
-        case '"': scratch_ += '"'; return true;
-        case '\\': scratch_ += '\\'; return true;
-        case 'x':
-        case 'u':
-        case 'U': {
-            int digits = c == 'x' ? 2 : c == 'u' ? 4 : 8;
-            std::uint32_t cp = 0;
-            for (int i = 0; i < digits; ++i) {
-                int v = p + i < end_ ? hex_value(p[i]) : -1;
-                if (v < 0) {
-                    std::string m = "invalid escape sequence: `\\";
-                    m += c;
-                    m += "` needs ";
-                    m += std::to_string(digits);
-                    m += " hexadecimal digits";
-                    return fail(at, std::move(m));
-                }
-                cp = cp * 16 + static_cast<std::uint32_t>(v);
-            }
-            if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-                std::string m = "invalid escape sequence `";
-                m.append(at, static_cast<std::size_t>(digits + 2));
-                m += "`: not a Unicode scalar value";
-                return fail(at, std::move(m));
-            }
-            p += digits;
-            if (cp >= 0x80) ascii = false;
-            append_utf8(scratch_, cp);
-            return true;
-        }
-        default:
-            break;
-    }
-    if (multiline && (c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
-        // A line-ending backslash: whitespace up to the newline, then all
-        // whitespace and newlines up to the next other character, vanish.
-        const char* q = at + 1;
-        while (q < end_ && (*q == ' ' || *q == '\t')) ++q;
-        if (q < end_ && *q == '\n') {
-            ++q;
-        } else if (q + 1 < end_ && q[0] == '\r' && q[1] == '\n') {
-            q += 2;
-        } else {
-            return fail(at, "invalid escape sequence: a backslash followed by whitespace must end the line");
-        }
-        while (q < end_) {
-            if (*q == ' ' || *q == '\t' || *q == '\n') {
-                ++q;
-            } else if (*q == '\r' && q + 1 < end_ && q[1] == '\n') {
-                q += 2;
-            } else {
-                break;
-            }
-        }
-        p = q;
-        return true;
-    }
-    std::string m = "invalid escape sequence `\\";
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u >= 0x21 && u < 0x7F) {
-        m += c;
-        m += '`';
-    } else {
-        m += "` followed by ";
-        m += describe(at + 1);
-    }
-    return fail(at, std::move(m));
-}
-
-// Basic and literal strings share one reader; the kind supplies the quote
-// character, the scanner, the messages and whether backslash escapes exist.
 template <class Kind>
-bool Parser::parse_string(Node::StringPayload& out, bool& ascii, bool multiline) {
-    constexpr char q = Kind::quote;
-    const char* open = p_;
-    const char* p = p_ + (multiline ? 3 : 1);
-    if (multiline) {
-        // A newline right after the opening delimiter is not part of the text.
-        if (p < end_ && *p == '\n') {
-            ++p;
-        } else if (end_ - p >= 2 && p[0] == '\r' && p[1] == '\n') {
-            p += 2;
-        }
-    }
-    const char* text = p;      // start of the text
-    const char* pending = p;   // start of the bytes not yet copied (when decoding)
-    bool decoding = false;     // escapes and CRLF normalisation copy the text into scratch_
-    // The text ends at `close`; parsing resumes at `next`.
-    auto finish = [&](const char* close, const char* next) {
-        if (decoding) {
-            scratch_.append(pending, close);
-            out = store(scratch_);
-        } else {
-            out = {text, static_cast<std::size_t>(close - text)};
-        }
-        p_ = next;
-        return true;
-    };
-    while (true) {
-        p = Kind::scan(p, end_);
-        if (p >= end_) return fail(open, Kind::unterminated);
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (c == q) {
-            if (!multiline) return finish(p, p + 1);
-            std::size_t run = 1;
-            while (p + run < end_ && p[run] == q) ++run;
-            if (run < 3) {
-                p += run;
-                continue;
-            }
-            if (run > 5) return fail(p, Kind::too_many_quotes);
-            return finish(p + (run - 3), p + run);  // up to two quotes belong to the text
-        }
-        if (Kind::escapes && c == '\\') {
-            if (!decoding) {
-                scratch_.clear();
-                decoding = true;
-            }
-            scratch_.append(pending, p);
-            if (!parse_escape(p, ascii, multiline)) return false;
-            pending = p;
-            continue;
-        }
-        if (c >= 0x80) {
-            ascii = false;
-            const char* bad = skip_non_ascii(p, end_);
-            if (bad != nullptr) return fail(bad, "invalid UTF-8 in a string");
-            continue;
-        }
-        if (c == '\t') {
-            ++p;
-            continue;
-        }
-        if (multiline && c == '\n') {
-            ++p;
-            continue;
-        }
-        if (multiline && c == '\r') {
-            if (!(p + 1 < end_ && p[1] == '\n'))
-                return fail(p, "a carriage return must be followed by a line feed");
-            // CRLF is stored as LF.
-            if (!decoding) {
-                scratch_.clear();
-                decoding = true;
-            }
-            scratch_.append(pending, p);
-            scratch_ += '\n';
-            p += 2;
-            pending = p;
-            continue;
-        }
-        if (c == '\n' || (c == '\r' && p + 1 < end_ && p[1] == '\n')) return fail(open, Kind::newline);
-        std::string m = "the control character U+";
-        append_hex(m, c, 4);
-        m += Kind::control;
-        return fail(p, std::move(m));
-    }
+bool Parser::parse_string(Node& out, bool multiline) {
+    scan::Cursor cur{p_, end_};
+    scan::StringToken text;
+    if (!scan::scan_string<Kind>(cur, ctx_, text, multiline)) return false;
+    p_ = cur.p;
+    out.type = Type::String;
+    out.as.string = text.decoded ? store(ctx_.scratch) : Node::StringPayload{text.data, text.size};
+    out.ascii = text.ascii;
+    return true;
 }
-
-// ---------------------------------------------------------------------------
-// Numbers and date-times
 
 bool Parser::parse_number_or_datetime(Node& out) {
-    const char* s = p_;
-    std::ptrdiff_t left = end_ - s;
-    if (left >= 5 && is_digit(s[0]) && is_digit(s[1]) && is_digit(s[2]) && is_digit(s[3]) && s[4] == '-')
-        return parse_datetime(out);
-    if (left >= 3 && is_digit(s[0]) && is_digit(s[1]) && s[2] == ':') return parse_datetime(out);
-    return parse_number(out);
-}
-
-// DIGIT *( DIGIT / "_" DIGIT ) for the digit class `cls`; p is at the first
-// digit (already checked by the caller).
-bool Parser::digits_with_underscores(const char*& p, std::uint8_t cls, const char* what) {
-    while (p < end_) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (is(c, cls)) {
-            ++p;
-        } else if (c == '_') {
-            if (!(p + 1 < end_ && is(static_cast<unsigned char>(p[1]), cls))) {
-                std::string m = "invalid ";
-                m += what;
-                m += ": an underscore must be between two digits";
-                return fail(p, std::move(m));
-            }
-            p += 2;
-        } else {
-            break;
-        }
+    scan::Cursor cur{p_, end_};
+    if (scan::starts_datetime(cur)) {
+        DateTime dt;
+        if (!scan::scan_datetime(cur, ctx_, dt)) return false;
+        p_ = cur.p;
+        out.type = Type::DateTime;
+        auto* stored = static_cast<DateTime*>(arena_->allocate(sizeof(DateTime)));
+        *stored = dt;
+        out.as.datetime = stored;
+        return true;
     }
-    return true;
-}
-
-bool Parser::parse_special_float(Node& out, const char* start, bool negative) {
-    const char* p = p_;
-    bool inf = end_ - p >= 3 && std::memcmp(p, "inf", 3) == 0;
-    bool nan = !inf && end_ - p >= 3 && std::memcmp(p, "nan", 3) == 0;
-    if (!inf && !nan) return fail_expected(start, "a value");
-    p_ = p + 3;
-    out.type = Type::Float;
-    out.as.floating.overflow = false;
-    double v = inf ? __builtin_inf() : __builtin_nan("");
-    out.as.floating.value = negative ? -v : v;
-    return check_token_end(start);
-}
-
-bool Parser::parse_number(Node& out) {
-    const char* start = p_;
-    const char* p = p_;
-    bool negative = false;
-    bool sign = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        sign = true;
-        ++p;
-    }
-    if (p < end_ && (*p == 'i' || *p == 'n')) {
-        p_ = p;
-        return parse_special_float(out, start, negative);
-    }
-    if (!(p < end_ && is_digit(*p))) return fail_expected(start, "a value");
-
-    // Hexadecimal, octal, binary.
-    if (*p == '0' && p + 1 < end_ && (p[1] == 'x' || p[1] == 'o' || p[1] == 'b')) {
-        char kind = p[1];
-        unsigned shift = kind == 'x' ? 4 : kind == 'o' ? 3 : 1;
-        const char* name = kind == 'x' ? "hexadecimal integer" : kind == 'o' ? "octal integer" : "binary integer";
-        if (sign) return fail(start, std::string(kind == 'o' ? "an " : "a ") + name + " cannot have a sign");
-        p += 2;
-        auto digit = [kind](char c) -> int {
-            if (kind == 'x') return hex_value(c);
-            if (kind == 'o') return c >= '0' && c <= '7' ? c - '0' : -1;
-            return c == '0' || c == '1' ? c - '0' : -1;
-        };
-        if (!(p < end_ && digit(*p) >= 0))
-            return fail(start, std::string("invalid ") + name + ": expected a digit after the prefix, found " +
-                                   describe(p));
-        uint128 mag = 0;
-        bool overflow = false;
-        const uint128 limit = ~uint128(0) >> shift;
-        while (p < end_) {
-            int d = digit(*p);
-            if (d >= 0) {
-                if (mag > limit) overflow = true;
-                mag = (mag << shift) | static_cast<unsigned>(d);
-                ++p;
-            } else if (*p == '_') {
-                if (!(p + 1 < end_ && digit(p[1]) >= 0))
-                    return fail(p, std::string("invalid ") + name + ": an underscore must be between two digits");
-                ++p;
-            } else {
-                break;
-            }
-        }
-        p_ = p;
-        out.type = Type::Integer;
-        out.as.magnitude = overflow ? 0 : mag;
-        out.integer_flags = overflow ? Node::kIntegerOverflow : 0;
-        return check_token_end(start);
-    }
-
-    // Decimal integer part.
-    const char* int_start = p;
-    if (*p == '0' && p + 1 < end_ && (is_digit(p[1]) || p[1] == '_'))
-        return fail(start, "invalid number `" + std::string(start, std::min(end_, p + 2)) +
-                               "...`: leading zeros are not allowed");
-    {
-        // Fast path: up to 19 plain digits (below 10^19, so no overflow) not
-        // followed by more of the number.
-        std::uint64_t small;
-        const char* q = read_small_decimal(p, end_, small);
-        if (!(q < end_ && (is_digit(*q) || *q == '_' || *q == '.' || *q == 'e' || *q == 'E'))) {
-            p_ = q;
-            out.type = Type::Integer;
-            out.as.magnitude = small;
-            out.integer_flags = negative && small != 0 ? Node::kIntegerNegative : 0;
-            return check_token_end(start);
-        }
-    }
-    if (!digits_with_underscores(p, kDigit, "number")) return false;
-    if (p < end_ && (*p == '.' || *p == 'e' || *p == 'E')) {
-        // Fraction and exponent.
-        if (*p == '.') {
-            ++p;
-            if (!(p < end_ && is_digit(*p)))
-                return fail(start, "invalid float: a decimal point must be followed by a digit");
-            if (!digits_with_underscores(p, kDigit, "float")) return false;
-        }
-        if (p < end_ && (*p == 'e' || *p == 'E')) {
-            ++p;
-            if (p < end_ && (*p == '+' || *p == '-')) ++p;
-            if (!(p < end_ && is_digit(*p)))
-                return fail(start, "invalid float: the exponent must have digits");
-            if (!digits_with_underscores(p, kDigit, "float")) return false;
-        }
-        p_ = p;
-        if (!parse_float(out, start, p)) return false;
-        return check_token_end(start);
-    }
-
-    // Integer value: 64-bit arithmetic while it cannot overflow, then 128-bit.
-    const uint128 max = ~uint128(0);
-    uint128 mag = 0;
-    std::uint64_t small = 0;
-    int count = 0;
-    const char* q = int_start;
-    bool overflow = false;
-    for (; q < p && count < 19; ++q) {
-        if (*q == '_') continue;
-        small = small * 10 + static_cast<unsigned>(*q - '0');
-        ++count;
-    }
-    mag = small;
-    for (; q < p; ++q) {
-        if (*q == '_') continue;
-        unsigned d = static_cast<unsigned>(*q - '0');
-        if (mag > (max - d) / 10) {
-            overflow = true;
-            break;
-        }
-        mag = mag * 10 + d;
-    }
-    if (negative && mag > (uint128(1) << 127)) overflow = true;
-    p_ = p;
-    out.type = Type::Integer;
-    out.as.magnitude = overflow ? 0 : mag;
-    out.integer_flags = static_cast<std::uint8_t>((negative && mag != 0 ? Node::kIntegerNegative : 0) |
-                                                  (overflow ? Node::kIntegerOverflow : 0));
-    return check_token_end(start);
-}
-
-// The literal in [start, end) is syntactically a float; convert it.
-bool Parser::parse_float(Node& out, const char* start, const char* end) {
-    char local[64];
-    char* buf = local;
-    std::size_t cap = sizeof local;
-    if (static_cast<std::size_t>(end - start) > cap) {
-        scratch_.resize(static_cast<std::size_t>(end - start));
-        buf = scratch_.data();
-        cap = scratch_.size();
-    }
-    std::size_t n = 0;
-    for (const char* q = start; q < end; ++q) {
-        if (*q == '_' || (q == start && *q == '+')) continue;
-        buf[n++] = *q;
-    }
-    double v = 0;
-    auto r = std::from_chars(buf, buf + n, v, std::chars_format::general);
-    out.type = Type::Float;
-    out.as.floating.overflow = false;
-    if (r.ec == std::errc::result_out_of_range) {
-        // Either huge or tiny. Find the decimal exponent of the leading
-        // significant digit to tell which.
-        const char* d = buf;
-        bool neg = *d == '-';
-        if (neg) ++d;
-        const char* bend = buf + n;
-        long long lead = 0;
-        bool seen = false;
-        long long int_digits = 0;
-        const char* x = d;
-        for (; x < bend && is_digit(*x); ++x) {
-            if (!seen && *x != '0') seen = true;
-            if (seen) ++int_digits;
-        }
-        if (seen) {
-            lead = int_digits - 1;
-        } else if (x < bend && *x == '.') {
-            long long zeros = 0;
-            ++x;
-            for (; x < bend && *x == '0'; ++x) ++zeros;
-            lead = -(zeros + 1);
-        }
-        while (x < bend && *x != 'e' && *x != 'E') ++x;
-        long long e = 0;
-        if (x < bend) {
-            ++x;
-            bool eneg = false;
-            if (x < bend && (*x == '+' || *x == '-')) eneg = *x++ == '-';
-            for (; x < bend; ++x) {
-                if (e < 100000000) e = e * 10 + (*x - '0');
-            }
-            if (eneg) e = -e;
-        }
-        if (lead + e > 0) {
-            v = neg ? -__builtin_inf() : __builtin_inf();
-            out.as.floating.overflow = true;
-        } else {
-            v = neg ? -0.0 : 0.0;
-        }
-    } else if (r.ec != std::errc() || r.ptr != buf + n) {
-        return fail(start, "invalid float `" + std::string(start, end) + "`");
-    }
-    out.as.floating.value = v;
-    return true;
-}
-
-namespace {
-
-inline bool two_digits(const char* p, const char* end, unsigned& v) noexcept {
-    if (end - p < 2 || !is_digit(p[0]) || !is_digit(p[1])) return false;
-    v = static_cast<unsigned>((p[0] - '0') * 10 + (p[1] - '0'));
-    return true;
-}
-
-}  // namespace
-
-// HH:MM[:SS[.fraction]] at p.
-bool Parser::parse_time(const char*& p, Time& t, const char* start) {
-    const char* s = p;
-    unsigned hour, minute, second = 0;
-    if (!two_digits(p, end_, hour) || end_ - p < 3 || p[2] != ':' || !two_digits(p + 3, end_, minute))
-        return fail(start, "invalid time: expected HH:MM, found " + describe(p));
-    p += 5;
-    t.has_second = false;
-    t.has_fraction = false;
-    t.nanosecond = 0;
-    if (p < end_ && *p == ':') {
-        if (!two_digits(p + 1, end_, second)) return fail(start, "invalid time: expected two digits for the seconds");
-        p += 3;
-        t.has_second = true;
-        if (p < end_ && *p == '.') {
-            ++p;
-            if (!(p < end_ && is_digit(*p)))
-                return fail(start, "invalid time: a decimal point must be followed by fraction digits");
-            std::uint32_t ns = 0;
-            int digits = 0;
-            while (p < end_ && is_digit(*p)) {
-                if (digits < 9) {
-                    ns = ns * 10 + static_cast<unsigned>(*p - '0');
-                    ++digits;
-                }
-                ++p;
-            }
-            while (digits < 9) {
-                ns *= 10;
-                ++digits;
-            }
-            t.has_fraction = true;
-            t.nanosecond = ns;
-        }
-    }
-    if (hour > 23 || minute > 59 || second > 60) {
-        std::string text(s, p);
-        return fail(start, "invalid time: " + text);
-    }
-    t.hour = static_cast<std::uint8_t>(hour);
-    t.minute = static_cast<std::uint8_t>(minute);
-    t.second = static_cast<std::uint8_t>(second);
-    return true;
-}
-
-bool Parser::parse_datetime(Node& out) {
-    const char* start = p_;
-    const char* p = p_;
-    DateTime dt{};
-    if (end_ - p >= 3 && p[2] == ':') {
-        // Local time.
-        if (!parse_time(p, dt.time, start)) return false;
-        dt.has_time = true;
+    scan::NumberToken n;
+    if (!scan::scan_number(cur, ctx_, n)) return false;
+    p_ = cur.p;
+    if (n.is_float) {
+        out.type = Type::Float;
+        out.as.floating = n.floating;
     } else {
-        unsigned y0, y1, month, day;
-        if (!two_digits(p, end_, y0) || !two_digits(p + 2, end_, y1) || end_ - p < 10 || p[4] != '-' ||
-            !two_digits(p + 5, end_, month) || p[7] != '-' || !two_digits(p + 8, end_, day)) {
-            const char* q = p;
-            while (q < end_ && is(static_cast<unsigned char>(*q), kWordChar) && q - p < 40) ++q;
-            return fail(start, "invalid date `" + std::string(p, q) + "`: expected YYYY-MM-DD");
-        }
-        unsigned year = y0 * 100 + y1;
-        if (month < 1 || month > 12 || day < 1 || day > days_in_month(year, month))
-            return fail(start, "invalid date: " + std::string(p, p + 10));
-        dt.date = {static_cast<std::uint16_t>(year), static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)};
-        dt.has_date = true;
-        p += 10;
-        bool time_follows = false;
-        if (p < end_ && (*p == 'T' || *p == 't')) {
-            time_follows = true;
-        } else if (p < end_ && *p == ' ' && end_ - p >= 4 && is_digit(p[1]) && is_digit(p[2]) && p[3] == ':') {
-            time_follows = true;
-        }
-        if (time_follows) {
-            ++p;
-            if (!parse_time(p, dt.time, start)) return false;
-            dt.has_time = true;
-            if (p < end_ && (*p == 'Z' || *p == 'z')) {
-                dt.offset = OffsetKind::Utc;
-                ++p;
-            } else if (p < end_ && (*p == '+' || *p == '-')) {
-                bool neg = *p == '-';
-                unsigned oh, om;
-                if (!two_digits(p + 1, end_, oh) || end_ - p < 6 || p[3] != ':' || !two_digits(p + 4, end_, om))
-                    return fail(p, "invalid time offset: expected +HH:MM or -HH:MM, found " + describe(p));
-                if (oh > 23 || om > 59) return fail(p, "invalid time offset: " + std::string(p, p + 6));
-                int minutes = static_cast<int>(oh * 60 + om);
-                dt.offset = OffsetKind::Minutes;
-                dt.offset_minutes = static_cast<std::int16_t>(neg ? -minutes : minutes);
-                p += 6;
-            }
-        }
+        out.type = Type::Integer;
+        out.as.magnitude = n.integer.magnitude;
+        out.integer_flags = static_cast<std::uint8_t>((n.integer.negative ? Node::kIntegerNegative : 0) |
+                                                      (n.integer.overflow ? Node::kIntegerOverflow : 0));
     }
-    p_ = p;
-    out.type = Type::DateTime;
-    auto* stored = static_cast<DateTime*>(arena_->allocate(sizeof(DateTime)));
-    *stored = dt;
-    out.as.datetime = stored;
-    return check_token_end(start);
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -1894,7 +1061,7 @@ ParseResult Parser::run() {
             ok = parse_keyval(current_) && end_of_line("a key/value pair");
         }
     }
-    if (!ok) return ParseResult::failure(std::move(error_));
+    if (!ok) return ParseResult::failure(std::move(ctx_.error));
     Document doc;
     doc.arena_ = std::move(arena_);
     doc.root_ = root_;
