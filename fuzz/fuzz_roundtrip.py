@@ -4,13 +4,15 @@ that text back to the same data. See fuzz/README.md for how to run it."""
 
 import datetime
 import math
+import os
 import sys
 
-import atheris
+# An extension built with -fsanitize=fuzzer-no-link (for C++ coverage, see
+# fuzz/README.md) needs libFuzzer's symbols, which atheris loads in Setup():
+# load them global, and import vexil only after Setup().
+sys.setdlopenflags(sys.getdlopenflags() | os.RTLD_GLOBAL)
+import atheris  # noqa: E402
 
-with atheris.instrument_imports():
-    import vexil  # noqa: F401  (the package's Python code is instrumented too)
-    from vexil._vexil import TomlParsingError, deserialize, serialize, serialize_pretty
 
 # Integers the reader takes but the writer cannot (2**127 .. 2**128-1): the
 # writer's range is signed 128 bits.
@@ -63,8 +65,27 @@ def test_one_input(data: bytes) -> None:
             raise AssertionError(f"{write.__name__} is not stable:\n{written!r}")
 
 
+def load_vexil() -> None:
+    global TomlParsingError, deserialize, serialize, serialize_pretty
+    with atheris.instrument_imports():
+        import vexil  # noqa: F401  (the package's Python code is instrumented too)
+        from vexil._vexil import TomlParsingError, deserialize, serialize, serialize_pretty
+
+
+def first_input(data: bytes) -> None:
+    # libFuzzer is loaded once fuzzing starts: only then can an extension
+    # built for coverage be imported.
+    global test_entry
+    load_vexil()
+    test_entry = test_one_input
+    test_one_input(data)
+
+
+test_entry = first_input
+
+
 def main() -> None:
-    atheris.Setup(sys.argv, test_one_input)
+    atheris.Setup(sys.argv, lambda data: test_entry(data))
     atheris.Fuzz()
 
 
