@@ -113,11 +113,30 @@ bool fits(const toml::Integer& integer) {
     return !integer.negative || integer.magnitude <= two_pow_127;
 }
 
+// The text of the number token starting at `offset`: the parser has made
+// sure that it ends at the first byte that cannot continue a number.
+std::string_view number_text(std::string_view input, std::size_t offset) {
+    std::size_t end = offset;
+    while (end < input.size()) {
+        char c = input[end];
+        bool word = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
+                    c == '+' || c == '-' || c == '.';
+        if (!word) {
+            break;
+        }
+        ++end;
+    }
+    return input.substr(offset, end - offset);
+}
+
 // Builds the Python object of one TOML value, carrying the none_value text
-// into every nested build.
+// into every nested build. With Hooked, floats come from options.parse_float;
+// without it (_vexil's deserialize) the instance has no trace of the hook.
+template <bool Hooked>
 class PyDeserializer {
 public:
-    explicit PyDeserializer(NoneValue none_value) noexcept : none_value_(none_value) {}
+    explicit PyDeserializer(const BuildOptions& options) noexcept
+        : none_value_(options.none_value), parse_float_(options.parse_float), input_(options.input) {}
 
     PyRef build(toml::Value value, Context& context) const {
         switch (value.type()) {
@@ -131,6 +150,9 @@ public:
                 return checked(make_int(integer), value.offset(), context);
             }
             case toml::Type::Float: {
+                if constexpr (Hooked) {
+                    return call_parse_float(value, context);
+                }
                 const toml::Float& number = value.floating();
                 if (number.overflow) {
                     return context.fail("floating-point number overflowed", value.offset());
@@ -227,14 +249,51 @@ private:
         return list;
     }
 
+    // parse_float(text): an exception it raises is kept to be raised
+    // unchanged; so is the ValueError for a dict or list result (what
+    // tomllib refuses, as it would stand for a table or an array).
+    PyRef call_parse_float(toml::Value value, Context& context) const {
+        std::string_view text = number_text(input_, value.offset());
+        PyRef arg = PyRef::steal(make_str(text, /*is_ascii=*/true));
+        if (!arg) {
+            return context.fail_with_exception(value.offset());
+        }
+        PyRef result = PyRef::steal(PyObject_CallOneArg(parse_float_, arg.get()));
+        if (result && (PyDict_Check(result.get()) || PyList_Check(result.get()))) {
+            PyErr_SetString(PyExc_ValueError, "parse_float must not return dicts or lists");
+            result = PyRef();
+        }
+        if (!result) {
+            context.failure.raised = PyRef::steal(fetch_exception());
+            return context.fail("parse_float raised", value.offset());
+        }
+        return result;
+    }
+
     NoneValue none_value_;
+    PyObject* parse_float_;
+    std::string_view input_;
 };
 
 }  // namespace
 
 Result<PyRef, ReadFailure> build_document(const toml::Document& document, NoneValue none_value) {
     Context context;
-    PyRef root = PyDeserializer(none_value).build_table(document.root(), context);
+    BuildOptions options;
+    options.none_value = none_value;
+    PyRef root = PyDeserializer<false>(options).build_table(document.root(), context);
+    if (!root) {
+        return err(std::move(context.failure));
+    }
+    return root;
+}
+
+Result<PyRef, ReadFailure> build_document(const toml::Document& document, const BuildOptions& options) {
+    if (options.parse_float == nullptr) {
+        return build_document(document, options.none_value);
+    }
+    Context context;
+    PyRef root = PyDeserializer<true>(options).build_table(document.root(), context);
     if (!root) {
         return err(std::move(context.failure));
     }

@@ -22,8 +22,6 @@ namespace vexil {
 // ---------------------------------------------------------------------------
 // Python exception helpers shared by the module's source files.
 
-namespace {
-
 // The pending exception as an object (3.12's single-object API, emulated on 3.11).
 PyObject* fetch_exception() {
 #if PY_VERSION_HEX >= 0x030C0000
@@ -51,8 +49,6 @@ void restore_exception(PyObject* exc) {
     PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exc))), exc, PyException_GetTraceback(exc));
 #endif
 }
-
-}  // namespace
 
 // The codec's "replace" handler would write "?" for a lone surrogate, so the
 // slow path encodes code point by code point.

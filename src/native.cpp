@@ -56,7 +56,19 @@ int module_exec(PyObject*) {
     });
 }
 
+template <class F>
+PyCFunction as_cfunction(F* f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
+}
+
 PyMethodDef methods[] = {
+    {"loads", as_cfunction(loads), METH_FASTCALL | METH_KEYWORDS,
+     "loads(data, /, *, none_value=None, parse_float=None, toml_version='1.1.0')\n--\n\n"
+     "Parses a TOML document given as str or as UTF-8 bytes."},
+    {"dumps", as_cfunction(dumps), METH_FASTCALL | METH_KEYWORDS,
+     "dumps(obj, /, *, pretty=False, none_value=None, multiline_strings=False, indent=4, sort_keys=False, "
+     "default=None, as_bytes=False)\n--\n\n"
+     "Writes a mapping as a TOML document, as str or as UTF-8 bytes."},
     {nullptr, nullptr, 0, nullptr},
 };
 

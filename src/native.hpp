@@ -15,4 +15,11 @@ namespace vexil::native {
 // Each feature file defines its functions and lists them here; native.cpp
 // gathers them into the module's method table.
 
+// native_io.cpp: loads(data, /, *, none_value=None, parse_float=None,
+// toml_version="1.1.0") and dumps(obj, /, *, pretty=False, none_value=None,
+// multiline_strings=False, indent=4, sort_keys=False, default=None,
+// as_bytes=False).
+PyObject* loads(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* dumps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
 }  // namespace vexil::native

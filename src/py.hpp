@@ -141,6 +141,13 @@ std::string type_qualname(PyTypeObject* type, std::string_view fallback = "<fail
 // str.
 std::optional<std::string> utf8_replacing(PyObject* str);
 
+// Takes the pending exception (a new reference, or nullptr when none is
+// set) and clears it; restore_exception raises it again, stealing the
+// reference. For exceptions that must reach the caller unchanged (raised by
+// a user's callback) while the module first releases what it built.
+PyObject* fetch_exception();
+void restore_exception(PyObject* exc);
+
 // Fetches and clears the pending Python exception and renders it as
 // "QualifiedTypeName: str(exc)", or "QualifiedTypeName: <exception str() failed>"
 // when str() raises. Lone surrogates in the text become U+FFFD. Nothing is

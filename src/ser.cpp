@@ -7,8 +7,20 @@
 // message of the first failure, which every caller hands back unchanged. No
 // operation leaves a Python exception pending; one met on the way becomes
 // message text ("TypeName: message").
+//
+// The writing functions are templates on Extended: false for _vexil's
+// serialize (exact types, no options), true for the package's dumps. The
+// two are compiled apart: this file defines the plain to_toml, and
+// native_ser.cpp includes it with VEXIL_SER_EXTENDED set to define the one
+// with options. So the Extended writer's code never shares a translation
+// unit with the plain one, whose inlining (and speed) it would change.
+#ifndef VEXIL_SER_EXTENDED
+#define VEXIL_SER_EXTENDED 0
+#endif
+
 #include "ser.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -19,6 +31,7 @@
 
 
 #include "datetime.hpp"
+#include "lib.hpp"
 #include "py_type.hpp"
 #include "toml/stack.hpp"
 #include "toml/writer.hpp"
@@ -51,6 +64,17 @@ struct Writer {
     std::uint64_t depth = 0;      // containers being written
     toml::StackGuard stack;       // this thread's C stack, checked at each level
     bool pretty = false;          // multi-line arrays
+
+    // The package API's options (WriteOptions). They are read only by the
+    // Extended instances of the writing functions below, so _vexil's
+    // serialize pays nothing for them.
+    bool multiline_strings = true;
+    bool nested_indent = false;
+    bool sort_keys = false;
+    std::size_t indent = 4;
+    std::size_t margin = 0;         // indentation of the enclosing multi-line array's elements
+    PyObject* default_ = nullptr;
+    PyRef raised;                   // the exception `default_` raised, handed to the caller
 
     // Scratch stacks shared by the nested operations, so that a table or an
     // array costs no allocation of its own once they have grown: each
@@ -158,7 +182,12 @@ std::string any_repr(PyObject* obj) {
     return text;
 }
 
+// The writing functions come in two instances: Extended false is
+// _vexil's serializer (exact types only, no options), Extended true the
+// package's dumps() with its options.
+template <bool Extended>
 Status write_value(Writer& w, PyObject* obj);
+template <bool Extended>
 Status write_table(Writer& w, PyObject* dict, TableKind kind);
 
 // --- Keys ---------------------------------------------------------------------
@@ -204,7 +233,7 @@ bool numpy_bool_key(PyObject* key, bool* value, Status* error) {
 // none_value argument. Returns false for a key of no key kind; *error is set
 // for a key of a key kind whose text cannot be had (lone surrogates, a
 // failing truth test).
-bool key_kind_text(const Writer& w, PyObject* key, std::string_view* out, Status* error) {
+[[gnu::always_inline]] inline bool key_kind_text(const Writer& w, PyObject* key, std::string_view* out, Status* error) {
     if (PyUnicode_Check(key)) {
         Py_ssize_t length = 0;
         const char* data = PyUnicode_AsUTF8AndSize(key, &length);
@@ -269,10 +298,37 @@ struct Groups {
     bool odd_keys;  // some key is not an exact str, so keys may collide
 };
 
+// Types written as tables or arrays only by the Extended writer: any
+// Mapping that is not exactly a dict (subclasses, mappingproxy, Mapping
+// classes; written through a dict copy made by as_dict), and subclasses of
+// list and tuple (written through a list). Decided by type flags alone, so
+// that no Python code runs while a dict is being iterated.
+inline bool sequence_subtype(PyTypeObject* type) {
+    return (type->tp_flags & (Py_TPFLAGS_LIST_SUBCLASS | Py_TPFLAGS_TUPLE_SUBCLASS)) != 0;
+}
+inline bool mapping_type(PyTypeObject* type) {
+    return (type->tp_flags & Py_TPFLAGS_MAPPING) != 0 && !sequence_subtype(type);
+}
+inline bool container_subtype(PyTypeObject* type) {
+    return (type->tp_flags & (Py_TPFLAGS_MAPPING | Py_TPFLAGS_LIST_SUBCLASS | Py_TPFLAGS_TUPLE_SUBCLASS)) != 0;
+}
+
+// A new dict with the items of a mapping, in the mapping's own order (an
+// OrderedDict's, not that of the dict beneath it). Empty with the Python
+// error pending on failure.
+[[maybe_unused]] PyRef as_dict(PyObject* mapping) {
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (dict && PyDict_Merge(dict.get(), mapping, 1) < 0) {
+        return PyRef();
+    }
+    return dict;
+}
+
 // Collects the dict's entries as strong references, leaving out None keys
 // and None values when there is no none_value text. One pass over the dict:
 // plain entries go straight onto the entry stack, the others wait on the
 // deferred stack and follow them, arrays first. No Python code runs here.
+template <bool Extended>
 Groups partition(Writer& w, PyObject* dict) {
     const PyTypeLookup& types = *w.lookup;
     const bool drop_none = !w.none_value;
@@ -293,6 +349,9 @@ Groups partition(Writer& w, PyObject* dict) {
         } else if (type == types.list || type == types.tuple) {
             w.deferred.push_back(Entry{PyRef::borrow(key), PyRef::borrow(value)});
             ++arrays;
+        } else if (Extended && container_subtype(type)) {
+            w.deferred.push_back(Entry{PyRef::borrow(key), PyRef::borrow(value)});
+            arrays += sequence_subtype(type);
         } else {
             w.entries.push_back(Entry{PyRef::borrow(key), PyRef::borrow(value)});
         }
@@ -304,7 +363,8 @@ Groups partition(Writer& w, PyObject* dict) {
         w.entries.resize(g.arrays_begin + (end - deferred));
         std::size_t next_array = g.arrays_begin, next_table = g.tables_begin;
         for (std::size_t i = deferred; i < end; ++i) {
-            bool table = Py_TYPE(w.deferred[i].value.get()) == types.dict;
+            PyTypeObject* type = Py_TYPE(w.deferred[i].value.get());
+            bool table = type == types.dict || (Extended && mapping_type(type));
             w.entries[table ? next_table++ : next_array++] = std::move(w.deferred[i]);
         }
         w.deferred.resize(deferred);
@@ -336,6 +396,78 @@ Status check_duplicate_keys(const Writer& w, const Groups& g) {
     return ok_status;
 }
 
+// The Extended writer's containers of other types become a list or a dict
+// in their entries, once the dict's iteration is over (converting may run
+// Python code).
+[[maybe_unused]] Status resolve_containers(Writer& w, const Groups& g) {
+    const PyTypeLookup& types = *w.lookup;
+    for (std::size_t i = g.arrays_begin; i < g.end; ++i) {
+        PyRef& value = w.entries[i].value;
+        PyTypeObject* type = Py_TYPE(value.get());
+        if (type == types.list || type == types.tuple || type == types.dict) {
+            continue;
+        }
+        PyRef resolved = i < g.tables_begin ? PyRef::steal(PySequence_List(value.get())) : as_dict(value.get());
+        if (!resolved) {
+            return take_exception_text();
+        }
+        value = std::move(resolved);
+    }
+    return ok_status;
+}
+
+// sort_keys: each group of entries in the order of the keys' texts (UTF-8
+// byte order, which is code point order). Keys with no text keep their
+// place among the others at the front; writing them reports their error.
+[[maybe_unused]] void sort_groups(Writer& w, const Groups& g) {
+    const std::size_t bounds[] = {g.plain_begin, g.arrays_begin, g.tables_begin, g.end};
+    std::vector<std::pair<std::string_view, std::size_t>> order;
+    std::vector<Entry> sorted;
+    for (int group = 0; group < 3; ++group) {
+        std::size_t begin = bounds[group], end = bounds[group + 1];
+        if (end - begin < 2) {
+            continue;
+        }
+        order.clear();
+        for (std::size_t i = begin; i < end; ++i) {
+            std::string_view text;
+            Status error;
+            if (!key_kind_text(w, w.entries[i].key.get(), &text, &error) || error) {
+                text = std::string_view();
+            }
+            order.emplace_back(text, i);
+        }
+        std::stable_sort(order.begin(), order.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        sorted.clear();
+        for (const auto& item : order) {
+            sorted.push_back(std::move(w.entries[item.second]));
+        }
+        for (std::size_t i = begin; i < end; ++i) {
+            w.entries[i] = std::move(sorted[i - begin]);
+        }
+    }
+}
+
+// A table's entries, grouped (and for the Extended writer converted and
+// sorted), with colliding keys refused.
+template <bool Extended>
+Status collect(Writer& w, PyObject* dict, Groups& g) {
+    g = partition<Extended>(w, dict);
+    if constexpr (Extended) {
+        if (Status error = resolve_containers(w, g)) {
+            return error;
+        }
+        if (w.sort_keys) {
+            sort_groups(w, g);
+        }
+    }
+    if (g.odd_keys) {
+        return check_duplicate_keys(w, g);
+    }
+    return ok_status;
+}
+
 // --- Values -------------------------------------------------------------------
 
 // The elements of a list as strong references on the element stack (a list
@@ -362,14 +494,18 @@ std::size_t array_elements(Writer& w, PyObject* obj) {
 // two or more elements one element per line, indented four spaces, each
 // followed by a comma. `element(i)` yields element i and `write(obj)` writes
 // it; None elements are skipped when `skip_none` (they still count for the
-// layout decision).
-template <class Element, class Write>
+// layout decision). The Extended writer indents by its `indent` option and,
+// with nested_indent, indents the elements of an inner array one step more
+// than the line the array starts on, its "]" level with that line.
+template <bool Extended, class Element, class Write>
 Status write_array(Writer& w, std::size_t count, Element&& element, Write&& write, bool skip_none) {
     Level level(w);
     if (Status error = level.enter()) {
         return error;
     }
     const bool multiline = w.pretty && count >= 2;
+    const std::size_t margin = w.margin;
+    const std::size_t inner = Extended ? margin + w.indent : 4;
     w.output.push_back('[');
     std::size_t written = 0;
     for (std::size_t i = 0; i < count; ++i) {
@@ -380,11 +516,25 @@ Status write_array(Writer& w, std::size_t count, Element&& element, Write&& writ
             }
         }
         if (multiline) {
-            w.output.append("\n    ", 5);
+            if constexpr (Extended) {
+                w.output.push_back('\n');
+                w.output.append(inner, ' ');
+            } else {
+                w.output.append("\n    ", 5);
+            }
         } else if (written != 0) {
             w.output.append(", ", 2);
         }
-        if (Status error = write(item)) {
+        if constexpr (Extended) {
+            if (multiline && w.nested_indent) {
+                w.margin = inner;
+            }
+        }
+        Status error = write(item);
+        if constexpr (Extended) {
+            w.margin = margin;
+        }
+        if (error) {
             return error;
         }
         if (multiline) {
@@ -394,28 +544,35 @@ Status write_array(Writer& w, std::size_t count, Element&& element, Write&& writ
     }
     if (multiline && written != 0) {
         w.output.push_back('\n');
+        if constexpr (Extended) {
+            w.output.append(margin, ' ');
+        }
     }
     w.output.push_back(']');
     return ok_status;
 }
 
+template <bool Extended>
 Status write_sequence(Writer& w, PyObject* obj) {
     const bool skip_none = !w.none_value;
-    auto write = [&w](PyObject* item) { return write_value(w, item); };
+    auto write = [&w](PyObject* item) { return write_value<Extended>(w, item); };
     if (Py_TYPE(obj) == w.lookup->tuple) {
         // A tuple cannot change, and the caller holds it: its items stay.
         std::size_t count = static_cast<std::size_t>(PyTuple_GET_SIZE(obj));
-        return write_array(w, count, [obj](std::size_t i) { return PyTuple_GET_ITEM(obj, static_cast<Py_ssize_t>(i)); },
-                           write, skip_none);
+        return write_array<Extended>(
+            w, count, [obj](std::size_t i) { return PyTuple_GET_ITEM(obj, static_cast<Py_ssize_t>(i)); }, write,
+            skip_none);
     }
     StackScope scope(w.elements);
     std::size_t count = array_elements(w, obj);
     std::size_t base = scope.begin();
-    return write_array(w, count, [&w, base](std::size_t i) { return w.elements[base + i].get(); }, write, skip_none);
+    return write_array<Extended>(
+        w, count, [&w, base](std::size_t i) { return w.elements[base + i].get(); }, write, skip_none);
 }
 
+template <bool Extended>
 Status write_bytes(Writer& w, const unsigned char* data, std::size_t count) {
-    return write_array(
+    return write_array<Extended>(
         w, count, [data](std::size_t i) { return data[i]; },
         [&w](unsigned char b) {
             toml::write_integer(w.output, std::int64_t{b});
@@ -424,7 +581,43 @@ Status write_bytes(Writer& w, const unsigned char* data, std::size_t count) {
         false);
 }
 
-Status write_int(Writer& w, PyObject* obj) {
+// Beyond 64 bits: the 128-bit form, signed for negative values (overflow
+// -1) and unsigned for positive ones (overflow 1), so that every integer
+// TOML reads (from -2^127 to 2^128-1) is written back. Out of line: rare.
+[[gnu::noinline]] Status write_big_int(Writer& w, PyObject* obj, int overflow) {
+    PyRef index = PyRef::steal(PyNumber_Index(obj));
+    if (!index) {
+        return take_exception_text();
+    }
+    const int is_signed = overflow < 0;
+    unsigned char bytes[16];
+    auto* as_long = reinterpret_cast<PyLongObject*>(index.get());
+#if PY_VERSION_HEX >= 0x030D0000
+    int rc = _PyLong_AsByteArray(as_long, bytes, sizeof bytes, /*little_endian=*/1, is_signed, /*with_exceptions=*/1);
+#else
+    int rc = _PyLong_AsByteArray(as_long, bytes, sizeof bytes, /*little_endian=*/1, is_signed);
+#endif
+    if (rc < 0) {
+        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) {
+            return take_exception_text();
+        }
+        PyErr_Clear();
+        return any_repr(obj) + " is not serializable to TOML: integers must be between -2**127 and 2**128-1";
+    }
+    toml::uint128 bits = 0;
+    for (int i = 15; i >= 0; --i) {
+        bits = (bits << 8) | bytes[i];
+    }
+    if (is_signed) {
+        toml::write_integer(w.output, static_cast<toml::int128>(bits));
+    } else {
+        toml::write_integer(w.output, bits);
+    }
+    return ok_status;
+}
+
+// Integers in 64 bits inline (the common case), larger ones by write_big_int.
+[[gnu::always_inline]] inline Status write_int(Writer& w, PyObject* obj) {
     int overflow = 0;
     long value = PyLong_AsLongAndOverflow(obj, &overflow);
     if (overflow == 0) {
@@ -434,53 +627,41 @@ Status write_int(Writer& w, PyObject* obj) {
         toml::write_integer(w.output, std::int64_t{value});
         return ok_status;
     }
-    // Beyond 64 bits: the signed 128-bit two's-complement form.
-    PyRef index = PyRef::steal(PyNumber_Index(obj));
-    if (!index) {
-        return take_exception_text();
-    }
-    unsigned char bytes[16];
-    auto* as_long = reinterpret_cast<PyLongObject*>(index.get());
-#if PY_VERSION_HEX >= 0x030D0000
-    int rc = _PyLong_AsByteArray(as_long, bytes, sizeof bytes, /*little_endian=*/1, /*is_signed=*/1,
-                                 /*with_exceptions=*/1);
-#else
-    int rc = _PyLong_AsByteArray(as_long, bytes, sizeof bytes, /*little_endian=*/1, /*is_signed=*/1);
-#endif
-    if (rc < 0) {
-        return take_exception_text();
-    }
-    __extension__ unsigned __int128 bits = 0;
-    for (int i = 15; i >= 0; --i) {
-        bits = (bits << 8) | bytes[i];
-    }
-    toml::write_integer(w.output, static_cast<toml::int128>(bits));
-    return ok_status;
+    return write_big_int(w, obj, overflow);
 }
 
+template <bool Extended>
+void write_text(Writer& w, std::string_view text) {
+    if constexpr (Extended) {
+        toml::write_string(w.output, text, w.multiline_strings);
+    } else {
+        toml::write_string(w.output, text);
+    }
+}
+
+template <bool Extended>
 Status write_str(Writer& w, PyObject* obj) {
     Py_ssize_t length = 0;
     const char* data = PyUnicode_AsUTF8AndSize(obj, &length);
     if (data == nullptr) {
         return take_exception_text();
     }
-    toml::write_string(w.output, std::string_view(data, static_cast<std::size_t>(length)));
+    write_text<Extended>(w, std::string_view(data, static_cast<std::size_t>(length)));
     return ok_status;
 }
 
 // Appends "{ k = v, ... }" ("{}" when empty): plain values, then arrays, then
 // tables, each inline. Arrays of dicts become arrays of inline tables.
+template <bool Extended>
 Status write_inline_table(Writer& w, PyObject* dict) {
     Level level(w);
     if (Status error = level.enter()) {
         return error;
     }
     StackScope scope(w.entries);
-    Groups g = partition(w, dict);
-    if (g.odd_keys) {
-        if (Status error = check_duplicate_keys(w, g)) {
-            return error;
-        }
+    Groups g;
+    if (Status error = collect<Extended>(w, dict, g)) {
+        return error;
     }
     w.output.push_back('{');
     for (std::size_t i = g.plain_begin; i < g.end; ++i) {
@@ -495,7 +676,7 @@ Status write_inline_table(Writer& w, PyObject* dict) {
             return error;
         }
         w.output.append(" = ", 3);
-        if (Status error = write_value(w, value)) {
+        if (Status error = write_value<Extended>(w, value)) {
             return error;
         }
     }
@@ -506,11 +687,154 @@ Status write_inline_table(Writer& w, PyObject* dict) {
     return ok_status;
 }
 
+// decimal.Decimal, when the decimal module is loaded (else no object can be
+// one). -1 with the error pending if the test itself fails.
+[[maybe_unused]] int is_decimal(PyObject* obj) {
+    PyRef name = PyRef::steal(PyUnicode_FromString("decimal"));
+    if (!name) {
+        return -1;
+    }
+    PyRef module = PyRef::steal(PyImport_GetModule(name.get()));
+    if (!module) {
+        return PyErr_Occurred() ? -1 : 0;
+    }
+    PyRef cls = PyRef::steal(PyObject_GetAttrString(module.get(), "Decimal"));
+    if (!cls) {
+        return -1;
+    }
+    return PyObject_IsInstance(obj, cls.get());
+}
+
+// A Decimal as a TOML float that reads back as the same number: its own
+// digits and exponent ("1.10", "1e+5", "-0.0"), ".0" added to whole numbers
+// written without an exponent; NaNs as nan, infinities as inf or -inf.
+[[maybe_unused]] Status write_decimal(Writer& w, PyObject* obj) {
+    PyRef str = PyRef::steal(PyObject_Str(obj));
+    if (!str) {
+        return take_exception_text();
+    }
+    Py_ssize_t length = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(str.get(), &length);
+    if (data == nullptr) {
+        return take_exception_text();
+    }
+    std::string_view text(data, static_cast<std::size_t>(length));
+    const bool negative = !text.empty() && text[0] == '-';
+    if (text.find_first_of("iI") != std::string_view::npos) {  // Infinity
+        w.output.append(negative ? "-inf" : "inf");
+        return ok_status;
+    }
+    if (text.find_first_of("nN") != std::string_view::npos) {  // NaN, sNaN
+        w.output.append("nan", 3);
+        return ok_status;
+    }
+    bool fraction_or_exponent = false;
+    for (char c : text) {
+        if (c == 'E' || c == 'e') {
+            c = 'e';
+            fraction_or_exponent = true;
+        } else if (c == '.') {
+            fraction_or_exponent = true;
+        } else if (!(c == '-' || c == '+' || (c >= '0' && c <= '9'))) {
+            return any_repr(obj) + " is not serializable to TOML";
+        }
+        w.output.push_back(c);
+    }
+    if (!fraction_or_exponent) {
+        w.output.append(".0", 2);
+    }
+    return ok_status;
+}
+
+// Whether objects of this type are written by write_value's exact-type tests.
+[[maybe_unused]] bool exact_type(const PyTypeLookup& t, PyTypeObject* type) {
+    return type == t.none || type == t.int_ || type == t.bool_ || type == t.float_ || type == t.str ||
+           type == t.dict || type == t.list || type == t.tuple || type == t.datetime || type == t.date ||
+           type == t.time || type == t.bytes || type == t.bytearray;
+}
+
+// The Extended writer's values of no exact built-in type: subclasses of the
+// scalar and container types, Mappings, Decimals; then `default`, whose
+// result is written in the object's place. Default is called once per
+// object: if it returns something just as unwritable, that is the error
+// (calling it again could go on for ever).
+[[maybe_unused]] Status write_other(Writer& w, PyObject* obj, bool allow_default) {
+    const PyTypeLookup& types = *w.lookup;
+    PyTypeObject* type = Py_TYPE(obj);
+    if (PyLong_Check(obj)) {
+        return write_int(w, obj);
+    }
+    if (PyFloat_Check(obj)) {
+        if (!toml::write_float(w.output, PyFloat_AS_DOUBLE(obj))) {
+            return fmt_err();
+        }
+        return ok_status;
+    }
+    if (PyUnicode_Check(obj)) {
+        return write_str<true>(w, obj);
+    }
+    if (sequence_subtype(type)) {
+        PyRef list = PyRef::steal(PySequence_List(obj));
+        if (!list) {
+            return take_exception_text();
+        }
+        return write_sequence<true>(w, list.get());
+    }
+    if (mapping_type(type)) {
+        PyRef dict = as_dict(obj);
+        if (!dict) {
+            return take_exception_text();
+        }
+        return write_inline_table<true>(w, dict.get());
+    }
+    if (PyObject_TypeCheck(obj, types.datetime)) {
+        toml::DateTime components;
+        if (!datetime_to_toml(obj, &components)) {
+            return take_exception_text();
+        }
+        toml::write_datetime(w.output, components);
+        return ok_status;
+    }
+    if (PyObject_TypeCheck(obj, types.date)) {
+        toml::write_datetime(w.output, date_to_toml(obj));
+        return ok_status;
+    }
+    if (PyObject_TypeCheck(obj, types.time)) {
+        toml::write_datetime(w.output, time_to_toml(obj));
+        return ok_status;
+    }
+    int decimal = is_decimal(obj);
+    if (decimal < 0) {
+        return take_exception_text();
+    }
+    if (decimal) {
+        return write_decimal(w, obj);
+    }
+    if (w.default_ != nullptr && allow_default) {
+        PyRef result = PyRef::steal(PyObject_CallOneArg(w.default_, obj));
+        if (!result) {
+            w.raised = PyRef::steal(fetch_exception());
+            return std::string("default raised");
+        }
+        if (exact_type(types, Py_TYPE(result.get()))) {
+            return write_value<true>(w, result.get());
+        }
+        Status error = write_other(w, result.get(), false);
+        if (error && !w.raised && error->ends_with(" is not serializable to TOML")) {
+            return any_repr(result.get()) + ", returned by default for " + any_repr(obj) +
+                   ", is not serializable to TOML";
+        }
+        return error;
+    }
+    return any_repr(obj) + " is not serializable to TOML";
+}
+
+template <bool Extended>
 Status write_value(Writer& w, PyObject* obj) {
     const PyTypeLookup& types = *w.lookup;
     PyTypeObject* type = Py_TYPE(obj);
     if (type == types.none) {
-        toml::write_string(w.output, w.none_value ? *w.none_value : std::string_view("null"));
+        write_text<Extended>(w, w.none_value ? *w.none_value : std::string_view("null"));
         return ok_status;
     }
     if (type == types.int_) {
@@ -531,13 +855,13 @@ Status write_value(Writer& w, PyObject* obj) {
         return ok_status;
     }
     if (type == types.str) {
-        return write_str(w, obj);
+        return write_str<Extended>(w, obj);
     }
     if (type == types.dict) {
-        return write_inline_table(w, obj);
+        return write_inline_table<Extended>(w, obj);
     }
     if (type == types.list || type == types.tuple) {
-        return write_sequence(w, obj);
+        return write_sequence<Extended>(w, obj);
     }
     if (type == types.datetime) {
         toml::DateTime components;
@@ -556,14 +880,17 @@ Status write_value(Writer& w, PyObject* obj) {
         return ok_status;
     }
     if (type == types.bytes) {
-        return write_bytes(w, reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(obj)),
-                           static_cast<std::size_t>(PyBytes_GET_SIZE(obj)));
+        return write_bytes<Extended>(w, reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(obj)),
+                                     static_cast<std::size_t>(PyBytes_GET_SIZE(obj)));
     }
     if (type == types.bytearray) {
         // Copied first: writing runs no Python code today, but the buffer of
         // a bytearray can move whenever it does.
         std::string copy(PyByteArray_AS_STRING(obj), static_cast<std::size_t>(PyByteArray_GET_SIZE(obj)));
-        return write_bytes(w, reinterpret_cast<const unsigned char*>(copy.data()), copy.size());
+        return write_bytes<Extended>(w, reinterpret_cast<const unsigned char*>(copy.data()), copy.size());
+    }
+    if constexpr (Extended) {
+        return write_other(w, obj, true);
     }
     return any_repr(obj) + " is not serializable to TOML";
 }
@@ -572,7 +899,7 @@ Status write_value(Writer& w, PyObject* obj) {
 
 // An empty line before every header but one at the very start, then
 // "[path]" or "[[path]]".
-void write_header(Writer& w, bool array_of_tables) {
+[[gnu::always_inline]] inline void write_header(Writer& w, bool array_of_tables) {
     if (!w.output.empty()) {
         w.output.push_back('\n');
     }
@@ -581,6 +908,7 @@ void write_header(Writer& w, bool array_of_tables) {
     w.output.append(array_of_tables ? "]]\n" : "]\n", array_of_tables ? 3 : 2);
 }
 
+template <bool Extended>
 Status write_key_value(Writer& w, std::size_t entry) {
     PyObject* key = w.entries[entry].key.get();
     PyObject* value = w.entries[entry].value.get();
@@ -588,7 +916,7 @@ Status write_key_value(Writer& w, std::size_t entry) {
         return error;
     }
     w.output.append(" = ", 3);
-    if (Status error = write_value(w, value)) {
+    if (Status error = write_value<Extended>(w, value)) {
         return error;
     }
     w.output.push_back('\n');
@@ -617,6 +945,7 @@ private:
 // Writes one table: its header (when it needs one), its plain values, its
 // arrays written as values, then its arrays of tables and its nested tables,
 // each with their own headers.
+template <bool Extended>
 Status write_table(Writer& w, PyObject* dict, TableKind kind) {
     Level level(w);
     if (Status error = level.enter()) {
@@ -626,11 +955,9 @@ Status write_table(Writer& w, PyObject* dict, TableKind kind) {
     StackScope elements_scope(w.elements);
     const PyTypeLookup& types = *w.lookup;
     const bool drop_none = !w.none_value;
-    Groups g = partition(w, dict);
-    if (g.odd_keys) {
-        if (Status error = check_duplicate_keys(w, g)) {
-            return error;
-        }
+    Groups g;
+    if (Status error = collect<Extended>(w, dict, g)) {
+        return error;
     }
 
     // Which arrays are arrays of tables: all elements exact dicts (None
@@ -646,7 +973,7 @@ Status write_table(Writer& w, PyObject* dict, TableKind kind) {
         bool all_tables = n != 0;
         for (Py_ssize_t k = 0; k < n && all_tables; ++k) {
             PyTypeObject* type = Py_TYPE(items[k]);
-            if (type == types.dict) {
+            if (type == types.dict || (Extended && mapping_type(type))) {
                 ++tables;
             } else if (!(drop_none && type == types.none)) {
                 all_tables = false;
@@ -655,8 +982,22 @@ Status write_table(Writer& w, PyObject* dict, TableKind kind) {
         if (all_tables && tables != 0) {
             Entry& entry = w.entries[i];
             entry.array_of_tables = true;
+            std::size_t first = w.elements.size();
             entry.table_count = array_elements(w, array);
             has_arrays_of_tables = true;
+            if constexpr (Extended) {
+                // Mappings of other types are written through dict copies.
+                for (std::size_t k = first; k < w.elements.size(); ++k) {
+                    PyObject* item = w.elements[k].get();
+                    if (Py_TYPE(item) != types.dict && item != Py_None) {
+                        PyRef dict_copy = as_dict(item);
+                        if (!dict_copy) {
+                            return take_exception_text();
+                        }
+                        w.elements[k] = std::move(dict_copy);
+                    }
+                }
+            }
         } else {
             has_lines = true;
         }
@@ -670,13 +1011,13 @@ Status write_table(Writer& w, PyObject* dict, TableKind kind) {
     }
 
     for (std::size_t i = g.plain_begin; i < g.arrays_begin; ++i) {
-        if (Status error = write_key_value(w, i)) {
+        if (Status error = write_key_value<Extended>(w, i)) {
             return error;
         }
     }
     for (std::size_t i = g.arrays_begin; i < g.tables_begin; ++i) {
         if (!w.entries[i].array_of_tables) {
-            if (Status error = write_key_value(w, i)) {
+            if (Status error = write_key_value<Extended>(w, i)) {
                 return error;
             }
         }
@@ -697,7 +1038,7 @@ Status write_table(Writer& w, PyObject* dict, TableKind kind) {
             if (item == Py_None) {
                 continue;
             }
-            if (Status error = write_table(w, item, TableKind::ArrayItem)) {
+            if (Status error = write_table<Extended>(w, item, TableKind::ArrayItem)) {
                 return error;
             }
         }
@@ -708,7 +1049,7 @@ Status write_table(Writer& w, PyObject* dict, TableKind kind) {
         if (Status error = path.push(w.entries[i].key.get())) {
             return error;
         }
-        if (Status error = write_table(w, w.entries[i].value.get(), TableKind::SubTable)) {
+        if (Status error = write_table<Extended>(w, w.entries[i].value.get(), TableKind::SubTable)) {
             return error;
         }
     }
@@ -716,6 +1057,28 @@ Status write_table(Writer& w, PyObject* dict, TableKind kind) {
 }
 
 }  // namespace
+
+namespace {
+
+// Hands back the finished text. A large text gives back its growth slack
+// before the caller makes a str of it. The copy is cheap next to what it
+// saves: with the slack held, the buffer and the str can together pass
+// glibc's heap trim threshold, so every call would hand the heap back to the
+// kernel and take it again page by page (about 800 page faults per call for
+// citm_catalog).
+Result<std::string, std::string> finish(Writer& w, Status error) {
+    if (error) {
+        return err(std::move(*error));
+    }
+    if (w.output.size() >= (std::size_t{1} << 16) && w.output.capacity() - w.output.size() >= w.output.size() / 8) {
+        w.output.shrink_to_fit();
+    }
+    return std::move(w.output);
+}
+
+}  // namespace
+
+#if !VEXIL_SER_EXTENDED
 
 Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bool pretty) {
     const PyTypeLookup* lookup = PyTypeLookup::cached();
@@ -731,22 +1094,53 @@ Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bo
     Status error;
     if (Py_TYPE(obj) == lookup->dict) {
         w.pretty = pretty;
-        error = write_table(w, obj, TableKind::Root);
+        error = write_table<false>(w, obj, TableKind::Root);
     } else {
-        error = write_value(w, obj);
+        error = write_value<false>(w, obj);
     }
-    if (error) {
-        return err(std::move(*error));
-    }
-    // A large text gives back its growth slack before the caller makes a str
-    // of it. The copy is cheap next to what it saves: with the slack held,
-    // the buffer and the str can together pass glibc's heap trim threshold,
-    // so every call would hand the heap back to the kernel and take it again
-    // page by page (about 800 page faults per call for citm_catalog).
-    if (w.output.size() >= (std::size_t{1} << 16) && w.output.capacity() - w.output.size() >= w.output.size() / 8) {
-        w.output.shrink_to_fit();
-    }
-    return std::move(w.output);
+    return finish(w, std::move(error));
 }
+
+#else
+
+Result<std::string, std::string> to_toml(PyObject* obj, const WriteOptions& options, PyRef* raised) {
+    if (!options.extended) {
+        return to_toml(obj, options.none_value, options.pretty);
+    }
+    const PyTypeLookup* lookup = PyTypeLookup::cached();
+    if (lookup == nullptr) {
+        PyErr_Clear();
+        return err(std::string("failed to import `datetime` C API"));
+    }
+    Writer w;
+    w.output.reserve(256);
+    w.lookup = lookup;
+    w.none_value = options.none_value;
+    w.multiline_strings = options.multiline_strings;
+    w.nested_indent = options.nested_indent;
+    w.indent = options.indent;
+    w.sort_keys = options.sort_keys;
+    w.default_ = options.default_;
+    PyRef root = PyRef::borrow(obj);
+    if (Py_TYPE(obj) != lookup->dict && mapping_type(Py_TYPE(obj))) {
+        root = as_dict(obj);
+        if (!root) {
+            return err(take_exception_text());
+        }
+    }
+    Status error;
+    if (Py_TYPE(root.get()) == lookup->dict) {
+        w.pretty = options.pretty;
+        error = write_table<true>(w, root.get(), TableKind::Root);
+    } else {
+        error = write_value<true>(w, root.get());
+    }
+    if (w.raised) {
+        *raised = std::move(w.raised);
+    }
+    return finish(w, std::move(error));
+}
+
+#endif
 
 }  // namespace vexil

@@ -12,18 +12,41 @@ The API follows the standard library's ``tomllib`` and ``json`` and the writer
         config = vexil.load(fp)
     vexil.dump(config, "config.toml", pretty=True)
 
-All parsing and formatting happens in the C++ core, :mod:`vexil._vexil`;
-this module only adapts inputs and outputs (bytes, files, paths).
+All parsing and formatting happens in C++: in the core module
+:mod:`vexil._vexil` and in :mod:`vexil._native`, which adds the options of
+``loads`` and ``dumps``; this module only adapts inputs and outputs (files,
+paths).
 """
 
 from __future__ import annotations
 
 import os
-import re
-from typing import IO, Any, BinaryIO, TextIO, Union, cast
 
-from . import _vexil
+from . import _pickle, _vexil  # noqa: F401  (_pickle registers the pickling of vexil's classes)
+from . import _native
 from ._vexil import TomlParsingError, TomlSerializationError, deserialize, serialize, serialize_pretty
+
+# `import vexil` stays light: typing (like re and tempfile) is not imported
+# at run time; annotations are strings, and mypy reads this block.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable, Mapping
+    from typing import Any, Literal, Protocol, TypeVar, Union
+
+    StrPath = Union[str, "os.PathLike[str]"]
+
+    _T_co = TypeVar("_T_co", covariant=True)
+    _T_contra = TypeVar("_T_contra", contravariant=True)
+
+    class SupportsRead(Protocol[_T_co]):
+        """What :func:`load` reads from: ``read()`` returning the whole text."""
+
+        def read(self, /) -> _T_co: ...
+
+    class SupportsWrite(Protocol[_T_contra]):
+        """What :func:`dump` writes to."""
+
+        def write(self, data: _T_contra, /) -> object: ...
 
 __all__ = [
     "TOMLDecodeError",
@@ -44,21 +67,26 @@ __version__: str = _vexil.__version__
 #: Alias of :class:`TomlParsingError`, so code written for ``tomllib`` keeps working.
 TOMLDecodeError = TomlParsingError
 
-StrPath = Union[str, "os.PathLike[str]"]
 
-# The position suffix that _vexil appends to a parse error's message.
-_POSITION = re.compile(r" at line (\d+) column (\d+)\Z")
+def _split_position(message: str) -> tuple[str, int, int] | None:
+    """Splits the `` at line N column M`` suffix that _vexil appends to a
+    parse error's message into (text, N, M); None if there is none."""
+    text, found, position = message.rpartition(" at line ")
+    if not found:
+        return None
+    line, found, column = position.partition(" column ")
+    if not (found and line.isdigit() and column.isdigit() and line.isascii() and column.isascii()):
+        return None
+    return text, int(line), int(column)
 
 
 def _with_position(exc: TomlParsingError) -> TomlParsingError:
     """Sets ``msg``, ``lineno`` and ``colno`` on a parse error, as
     ``json.JSONDecodeError`` has them; ``args`` and ``str()`` stay unchanged."""
     message = str(exc.args[0]) if exc.args else ""
-    match = _POSITION.search(message)
-    if match:
-        exc.msg = message[: match.start()]
-        exc.lineno = int(match.group(1))
-        exc.colno = int(match.group(2))
+    position = _split_position(message)
+    if position:
+        exc.msg, exc.lineno, exc.colno = position
     else:
         exc.msg = message
         exc.lineno = None
@@ -66,91 +94,149 @@ def _with_position(exc: TomlParsingError) -> TomlParsingError:
     return exc
 
 
-def _decode(data: bytes | bytearray | memoryview) -> str:
-    """Decodes UTF-8 input; an invalid byte raises TomlParsingError naming
-    its byte offset, line and column instead of UnicodeDecodeError."""
-    try:
-        return bytes(data).decode("utf-8")
-    except UnicodeDecodeError as err:
-        raw = bytes(data)
-        before = raw[: err.start]
-        line = before.count(b"\n") + 1
-        line_start = before.rfind(b"\n") + 1
-        column = 1 + sum(1 for b in before[line_start:] if b & 0xC0 != 0x80)
-        exc = TomlParsingError(
-            f"invalid UTF-8 (byte 0x{raw[err.start]:02x} at offset {err.start}) at line {line} column {column}"
-        )
-        raise _with_position(exc) from None
-
-
-def loads(s: str | bytes | bytearray, /, *, none_value: str | None = None) -> dict[str, Any]:
-    """Parses a TOML document given as ``str`` or as UTF-8 ``bytes``.
+def loads(
+    s: str | bytes | bytearray | memoryview,
+    /,
+    *,
+    none_value: str | None = None,
+    parse_float: Callable[[str], Any] | None = None,
+    toml_version: Literal["1.0.0", "1.1.0"] = "1.1.0",
+) -> dict[str, Any]:
+    """Parses a TOML document given as ``str`` or as UTF-8 bytes (``bytes``,
+    ``bytearray``, ``memoryview``), which go to the parser without being
+    decoded first.
 
     String values equal to ``none_value`` (when given) become ``None``.
-    Raises :class:`TomlParsingError` (a ``ValueError``) for malformed TOML,
-    with ``lineno`` and ``colno`` attributes giving the error's position.
+    ``parse_float`` is called with the text of every float as written (as
+    ``tomllib`` does; e.g. ``decimal.Decimal``). ``toml_version="1.0.0"``
+    refuses what TOML 1.1.0 added. Raises :class:`TomlParsingError` (a
+    ``ValueError``) for malformed TOML, with ``lineno`` and ``colno``
+    attributes giving the error's position; an invalid UTF-8 byte is reported
+    with its offset, line and column.
     """
-    if isinstance(s, (bytes, bytearray, memoryview)):
-        s = _decode(s)
     try:
-        result: dict[str, Any] = deserialize(s, none_value)
+        result: dict[str, Any] = _native.loads(
+            s, none_value=none_value, parse_float=parse_float, toml_version=toml_version
+        )
     except TomlParsingError as exc:
         raise _with_position(exc) from None
     return result
 
 
-def load(fp: BinaryIO | TextIO | StrPath, /, *, none_value: str | None = None) -> dict[str, Any]:
-    """Parses a TOML document from a binary file object (as ``tomllib.load``
-    expects), a text file object, or a path (``str`` or ``os.PathLike``)."""
+def load(
+    fp: SupportsRead[bytes] | SupportsRead[str] | StrPath,
+    /,
+    *,
+    none_value: str | None = None,
+    parse_float: Callable[[str], Any] | None = None,
+    toml_version: Literal["1.0.0", "1.1.0"] = "1.1.0",
+) -> dict[str, Any]:
+    """Parses a TOML document from an object with ``read()`` returning bytes
+    (a binary file, as ``tomllib.load`` expects, a zip or gzip member...) or
+    str (a text file), or from a path (``str`` or ``os.PathLike``). The
+    options are those of :func:`loads`."""
     if isinstance(fp, (str, os.PathLike)):
         with open(fp, "rb") as file:
-            data: str | bytes = file.read()
+            data: object = file.read()
     else:
         data = fp.read()
-    if not isinstance(data, (str, bytes, bytearray)):
+    if not isinstance(data, (str, bytes, bytearray, memoryview)):
         raise TypeError(f"the file's read() returned {type(data).__qualname__}, not bytes or str")
-    return loads(data, none_value=none_value)
+    return loads(data, none_value=none_value, parse_float=parse_float, toml_version=toml_version)
 
 
-def dumps(obj: Any, /, *, pretty: bool = False, none_value: str | None = None) -> str:
-    """Writes ``obj`` (normally a ``dict``) as TOML text.
-
-    With ``pretty``, arrays of two or more elements put each element on a line
-    of its own. ``None`` values are left out, or written as the string
-    ``none_value`` when it is given. Raises :class:`TomlSerializationError`
-    (a ``ValueError``) for objects that have no TOML form.
-    """
-    if pretty:
-        return serialize_pretty(obj, none_value)
-    return serialize(obj, none_value)
-
-
-def dump(
-    obj: Any,
-    fp: BinaryIO | TextIO | StrPath,
+def dumps(
+    obj: Mapping[str, Any],
     /,
     *,
     pretty: bool = False,
     none_value: str | None = None,
+    multiline_strings: bool = True,
+    indent: int = 4,
+    sort_keys: bool = False,
+    default: Callable[[Any], Any] | None = None,
+) -> str:
+    """Writes ``obj``, a mapping, as a TOML document.
+
+    With ``pretty``, arrays of two or more elements put each element on a line
+    of its own, indented by ``indent`` spaces per level. ``None`` values are
+    left out, or written as the string ``none_value`` when it is given.
+    ``multiline_strings`` (the default) writes texts holding a line feed as
+    multi-line strings; with ``multiline_strings=False`` the line feed is
+    escaped and every string stays on one line (``tomli_w``'s default);
+    ``sort_keys`` orders the keys of each table; ``default`` is called for an
+    object that has no TOML form and its result written in its place (as
+    ``json.dumps`` does). Subclasses of ``int``, ``float``, ``str``, ``list``,
+    ``tuple`` and ``dict``, any ``Mapping`` and ``decimal.Decimal`` are
+    written too. Raises ``TypeError`` if ``obj`` is not a mapping and
+    :class:`TomlSerializationError` (a ``ValueError``) for objects that have
+    no TOML form.
+    """
+    text: str = _native.dumps(
+        obj,
+        pretty=pretty,
+        none_value=none_value,
+        multiline_strings=multiline_strings,
+        indent=indent,
+        sort_keys=sort_keys,
+        default=default,
+    )
+    return text
+
+
+def dump(
+    obj: Mapping[str, Any],
+    fp: SupportsWrite[bytes] | SupportsWrite[str] | StrPath,
+    /,
+    *,
+    pretty: bool = False,
+    none_value: str | None = None,
+    multiline_strings: bool = True,
+    indent: int = 4,
+    sort_keys: bool = False,
+    default: Callable[[Any], Any] | None = None,
 ) -> None:
-    """Writes ``obj`` as TOML to a text or binary file object, or to a path.
+    """Writes ``obj`` as TOML to an object with ``write()`` (a text or binary
+    file), or to a path. The options are those of :func:`dumps`.
 
     A path is written atomically: the text goes to a temporary file in the
     same folder, which then replaces the target, so a failed dump leaves an
-    existing file untouched. Files are UTF-8 with ``\\n`` line ends.
+    existing file untouched. Files are UTF-8 with ``\\n`` line ends; binary
+    files and paths get the UTF-8 bytes straight from the writer.
     """
-    text = dumps(obj, pretty=pretty, none_value=none_value)
-    if isinstance(fp, (str, os.PathLike)):
-        from ._atomic import write_atomically
+    if isinstance(fp, (str, os.PathLike)) or _is_binary(fp):
+        data = _native.dumps(
+            obj,
+            pretty=pretty,
+            none_value=none_value,
+            multiline_strings=multiline_strings,
+            indent=indent,
+            sort_keys=sort_keys,
+            default=default,
+            as_bytes=True,
+        )
+        if isinstance(fp, (str, os.PathLike)):
+            from ._atomic import write_atomically
 
-        write_atomically(fp, text.encode("utf-8"))
-    elif _is_binary(fp):
-        cast(BinaryIO, fp).write(text.encode("utf-8"))
+            write_atomically(fp, data)
+        else:
+            binary: Any = fp  # a binary file, as _is_binary found
+            binary.write(data)
     else:
-        cast(TextIO, fp).write(text)
+        text = dumps(
+            obj,
+            pretty=pretty,
+            none_value=none_value,
+            multiline_strings=multiline_strings,
+            indent=indent,
+            sort_keys=sort_keys,
+            default=default,
+        )
+        textual: Any = fp
+        textual.write(text)
 
 
-def _is_binary(fp: IO[Any]) -> bool:
+def _is_binary(fp: object) -> bool:
     mode = getattr(fp, "mode", None)
     if isinstance(mode, str):
         return "b" in mode

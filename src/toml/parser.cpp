@@ -324,6 +324,7 @@ public:
           end_(input.data() + input.size()),
           max_depth_(std::min(options.max_depth, kMaxDepthCap)),
           ctx_(input.data()) {
+        ctx_.toml_1_0 = options.version == Version::V1_0_0;
         // Roughly the tree's size for typical documents, so most parses need
         // one or two chunks.
         std::size_t first = std::clamp<std::size_t>(input.size() * 2, 4096, std::size_t(8) << 20);
@@ -359,6 +360,7 @@ private:
     }
     bool skip_comment();             // at `#`; stops at the line end
     bool skip_ws_comment_newline();  // inside arrays and inline tables
+    bool skip_inline_table_space();  // the same, but whitespace only for TOML 1.0.0
     bool end_of_line(const char* what) {
         if (p_ < end_ && *p_ == '\n') {  // the usual case
             ++p_;
@@ -1048,6 +1050,17 @@ bool Parser::parse_array(Node& out, std::uint32_t depth) {
     return true;
 }
 
+// Between the entries of an inline table: TOML 1.1.0 allows newlines and
+// comments there, TOML 1.0.0 only spaces and tabs.
+bool Parser::skip_inline_table_space() {
+    if (!ctx_.toml_1_0) return skip_ws_comment_newline();
+    skip_ws();
+    if (p_ < end_ && (*p_ == '\n' || (*p_ == '\r' && p_ + 1 < end_ && p_[1] == '\n')))
+        return ctx_.fail_newer(p_, "a newline in an inline table");
+    if (p_ < end_ && *p_ == '#') return ctx_.fail_newer(p_, "a comment in an inline table");
+    return true;
+}
+
 bool Parser::parse_inline_table(Node& out, std::uint32_t depth) {
     if (depth > max_depth_) return fail_depth(p_);
     if (stack_guard_.exhausted()) return fail_stack(p_);
@@ -1058,15 +1071,19 @@ bool Parser::parse_inline_table(Node& out, std::uint32_t depth) {
     TableData* t = new_table(TableKind::Inline, offset, depth);
     out.type = Type::Table;
     out.as.table = t;
+    const char* comma = nullptr;  // the comma before this entry, if any
     while (true) {
-        if (!skip_ws_comment_newline()) return false;
+        if (!skip_inline_table_space()) return false;
         if (p_ < end_ && *p_ == '}') {
+            if (comma != nullptr && ctx_.toml_1_0)
+                return ctx_.fail_newer(comma, "a trailing comma in an inline table");
             ++p_;
             break;
         }
         if (!parse_keyval(t)) return false;
-        if (!skip_ws_comment_newline()) return false;
+        if (!skip_inline_table_space()) return false;
         if (p_ < end_ && *p_ == ',') {
+            comma = p_;
             ++p_;
             continue;
         }

@@ -52,6 +52,13 @@ bool Context::fail_expected(const char* at, const char* end, const char* expecte
     return fail(at, std::move(m));
 }
 
+bool Context::fail_newer(const char* at, const char* construct) {
+    std::string m = "TOML 1.0.0 does not allow ";
+    m += construct;
+    m += " (added in TOML 1.1.0)";
+    return fail(at, std::move(m));
+}
+
 bool fail_token(const Cursor& cur, Context& cx, const char* start) {
     const char* q = cur.p;
     while (q < cur.end && is(static_cast<unsigned char>(*q), kWordChar) && q - start < 60) ++q;

@@ -45,6 +45,7 @@ struct Context {
     explicit Context(const char* input_begin) noexcept : begin(input_begin) {}
 
     const char* begin;  // start of the input: error offsets count from here
+    bool toml_1_0 = false;  // reading TOML 1.0.0: what 1.1.0 added is refused
     bool failed = false;
     Error error{};
     std::string scratch;
@@ -60,6 +61,9 @@ struct Context {
     }
     // "expected <expected>, found <what is at `at`>".
     bool fail_expected(const char* at, const char* end, const char* expected);
+    // For a TOML 1.1.0 construct met while reading TOML 1.0.0: a message
+    // that names it.
+    bool fail_newer(const char* at, const char* construct);
 };
 
 // What the input holds at `at` (before `end`), for "found ..." messages:
@@ -408,10 +412,15 @@ inline bool scan_escape(const char*& p, const char* end, Context& cx, bool& asci
         case 'n': cx.scratch += '\n'; return true;
         case 'f': cx.scratch += '\f'; return true;
         case 'r': cx.scratch += '\r'; return true;
-        case 'e': cx.scratch += '\x1B'; return true;
+        case 'e':
+            if (cx.toml_1_0) return cx.fail_newer(at, "the escape sequence `\\e`");
+            cx.scratch += '\x1B';
+            return true;
         case '"': cx.scratch += '"'; return true;
         case '\\': cx.scratch += '\\'; return true;
         case 'x':
+            if (cx.toml_1_0) return cx.fail_newer(at, "the escape sequence `\\xHH`");
+            [[fallthrough]];
         case 'u':
         case 'U': {
             int digits = c == 'x' ? 2 : c == 'u' ? 4 : 8;
@@ -879,6 +888,8 @@ inline bool scan_time(const char*& p, const char* end, Context& cx, Time& t, con
             t.has_fraction = true;
             t.nanosecond = ns;
         }
+    } else if (cx.toml_1_0) {
+        return cx.fail_newer(start, "a time without seconds");
     }
     if (hour > 23 || minute > 59 || second > 60) {
         std::string text(s, p);

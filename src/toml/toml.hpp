@@ -207,6 +207,12 @@ private:
     const detail::TableData* root_ = nullptr;
 };
 
+// The language version a document is read as. TOML 1.0.0 lacks what 1.1.0
+// added: newlines, comments and a trailing comma in inline tables, the
+// escapes \e and \xHH, and times without seconds; reading as 1.0.0 refuses
+// each of them with a message that names it.
+enum class Version : std::uint8_t { V1_1_0, V1_0_0 };
+
 struct ParseOptions {
     // Containers (arrays, inline tables, and tables made by headers or dotted
     // keys) may nest this deep; one level more fails the parse.
@@ -223,6 +229,7 @@ struct ParseOptions {
     // tables, written as an array of tables, as no level): every document
     // read can be written back, and everything written can be read back.
     std::size_t max_depth = 127;
+    Version version = Version::V1_1_0;
 };
 
 // The outcome of parse(): either a document or the first error.

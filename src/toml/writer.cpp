@@ -230,6 +230,28 @@ void write_string(std::string& out, std::string_view text) {
     }
 }
 
+void write_string(std::string& out, std::string_view text, bool multiline) {
+    if (multiline) {
+        write_string(out, text);
+        return;
+    }
+    std::size_t plain = plain_prefix(text);
+    if (plain == text.size()) {
+        out.push_back('"');
+        out.append(text);
+        out.push_back('"');
+        return;
+    }
+    StringFacts f = scan(text);
+    if (!f.squote && !f.newline && !f.control && (f.dquote || f.backslash)) {
+        out.push_back('\'');  // rule 2
+        out.append(text);
+        out.push_back('\'');
+    } else {
+        append_basic(out, text);  // rules 1 and 6
+    }
+}
+
 KeyForm key_form(std::string_view text) noexcept {
     if (text.empty()) {
         return KeyForm::Basic;
@@ -278,13 +300,9 @@ void write_integer(std::string& out, std::int64_t value) {
     out.append(buf, static_cast<std::size_t>(res.ptr - buf));
 }
 
-void write_integer(std::string& out, int128 value) {
-    if (value >= INT64_MIN && value <= INT64_MAX) {
-        write_integer(out, static_cast<std::int64_t>(value));
-        return;
-    }
-    __extension__ typedef unsigned __int128 u128;
-    u128 magnitude = value < 0 ? u128(0) - static_cast<u128>(value) : static_cast<u128>(value);
+namespace {
+
+void write_magnitude(std::string& out, uint128 magnitude, bool negative) {
     char buf[48];
     char* end = buf + sizeof buf;
     char* p = end;
@@ -303,11 +321,23 @@ void write_integer(std::string& out, int128 value) {
         *--p = static_cast<char>('0' + high % 10);
         high /= 10;
     } while (high != 0);
-    if (value < 0) {
+    if (negative) {
         *--p = '-';
     }
     out.append(p, static_cast<std::size_t>(end - p));
 }
+
+}  // namespace
+
+void write_integer(std::string& out, int128 value) {
+    if (value >= INT64_MIN && value <= INT64_MAX) {
+        write_integer(out, static_cast<std::int64_t>(value));
+        return;
+    }
+    write_magnitude(out, value < 0 ? uint128(0) - static_cast<uint128>(value) : static_cast<uint128>(value), value < 0);
+}
+
+void write_integer(std::string& out, uint128 value) { write_magnitude(out, value, false); }
 
 bool write_float(std::string& out, double value) {
     if (std::isnan(value)) {

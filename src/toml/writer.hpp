@@ -30,6 +30,9 @@ __extension__ typedef __int128 int128;
 // The multi-line forms start with a line feed after the opening quotes when
 // the text holds one, so the reader's dropped first newline costs nothing.
 void write_string(std::string& out, std::string_view text);
+// The same, or with `multiline` false never a multi-line form: rule 2 when
+// it applies, else basic with escapes (a line feed written as \n).
+void write_string(std::string& out, std::string_view text, bool multiline);
 
 // How a key is written: bare when it is non-empty and only ASCII letters,
 // digits, '-' and '_'; literal ('...') when it holds a backslash or a double
@@ -46,6 +49,7 @@ void write_key(std::string& out, std::string_view text, KeyForm form);
 // Integers in plain decimal: a '-' for negatives, no '+', no separators.
 void write_integer(std::string& out, std::int64_t value);
 void write_integer(std::string& out, int128 value);
+void write_integer(std::string& out, uint128 value);  // up to 2^128-1
 
 // A float in shortest round-trip positional notation (never an exponent):
 // "nan" for any NaN, "inf"/"-inf", "0.0"/"-0.0", whole numbers with ".0"
