@@ -62,7 +62,7 @@ struct Writer {
     const PyTypeLookup* lookup;   // the exact types values are classified by
     NoneValue none_value;         // the text None is written as, if any
     std::uint64_t depth = 0;      // containers being written
-    toml::StackGuard stack;       // this thread's C stack, checked at each level
+    toml::StackGuard stack = toml::StackGuard::current();  // this thread's C stack, checked at each level
     bool pretty = false;          // multi-line arrays
 
     // The package API's options (WriteOptions). They are read only by the
@@ -1087,7 +1087,6 @@ Result<std::string, std::string> to_toml(PyObject* obj, NoneValue none_value, bo
         return err(std::string("failed to import `datetime` C API"));
     }
     Writer w;
-    w.stack = toml::StackGuard::current();
     w.output.reserve(256);
     w.lookup = lookup;
     w.none_value = none_value;

@@ -77,6 +77,7 @@ SMALL_STACK = r"""
 import datetime as dt
 import sys
 import threading
+import vexil
 from vexil._vexil import deserialize, serialize, serialize_pretty
 
 LIMIT = 127
@@ -112,23 +113,36 @@ def deepest():
     return "ok"
 
 
-def reenter(read, depth):
+def reenter(read, depth, write=serialize):
     # A utcoffset that (after reading a deep document, with `read`) writes
     # the document it belongs to again: the chain must end in an error.
     class Zone(dt.tzinfo):
         def utcoffset(self, when):
             if read:
                 deserialize(DEEP[1])
-            serialize(root)
+            write(root)
 
     root = {"a": [dt.datetime(2000, 1, 1, tzinfo=Zone())]}
     for _ in range(depth):
         root = {"t": root}
     try:
-        serialize(root)
+        write(root)
     except Exception as error:
         text = str(error)
         named = "RecursionError: " in text or "nesting too deep for this thread's C stack" in text
+        return f"{type(error).__name__} {named}"
+    return "no error"
+
+
+def reread():
+    # A parse_float that reads a deep document with itself as parse_float.
+    def parse_float(text):
+        return vexil.loads("a = 1.5\nb = " + DEEP[0][4:].replace("[]", "[2.5]"), parse_float=parse_float)
+    try:
+        vexil.loads("x = 0.5", parse_float=parse_float)
+    except Exception as error:
+        text = str(error)
+        named = "RecursionError" in text or "nesting too deep for this thread's C stack" in text
         return f"{type(error).__name__} {named}"
     return "no error"
 
@@ -140,6 +154,10 @@ def run():
     results.append(reenter(False, 126))
     results.append(reenter(True, 0))
     results.append(reenter(True, 120))
+    # The package's writer with options, and its reader calling parse_float.
+    results.append(reenter(False, 0, lambda obj: vexil.dumps(obj, sort_keys=True)))
+    results.append(reenter(True, 60, vexil.dumps))
+    results.append(reread())
 
 
 threading.stack_size(int(sys.argv[1]))
@@ -160,4 +178,5 @@ def test_small_thread_stacks_end_in_clean_errors(stack_kib):
     result = subprocess.run([sys.executable, "-c", SMALL_STACK, str(stack_kib * 1024 * SANITIZED)],
                             capture_output=True, text=True, timeout=300)
     assert result.returncode == 0, result.stderr[-2000:]
-    assert result.stdout.split("\n") == ["ok"] + ["TomlSerializationError True"] * 4 + [""], result.stderr[-2000:]
+    expected = ["ok"] + ["TomlSerializationError True"] * 6 + ["TomlParsingError True", ""]
+    assert result.stdout.split("\n") == expected, result.stderr[-2000:]
