@@ -12,20 +12,20 @@
 #include <vector>
 
 #include "datetime.hpp"
+#include "toml/stack.hpp"
 #include "unicode.hpp"
 
 namespace vexil {
 
 namespace {
 
-// Per-call state shared by the nested builds: the first failure, and a
-// stack of finished array elements. Elements wait on the stack until their
-// array is complete, so a list is created at its final length and only ever
-// seen fully filled; one stack serves every array of the document, so
-// arrays cost no allocation of their own.
+// Per-call state shared by the nested builds: the first failure and the
+// stack guard.
 struct Context {
     ReadFailure failure;
-    std::vector<PyRef> elements;
+    // Checked at each array and table: the parser's depth limit bounds the
+    // recursion, but the read may start with little of the stack left.
+    toml::StackGuard stack = toml::StackGuard::current();
 
     PyRef fail(std::string message, std::size_t position) {
         failure.message = std::move(message);
@@ -172,6 +172,9 @@ public:
     }
 
     PyRef build_table(toml::Table table, Context& context) const {
+        if (context.stack.exhausted()) {
+            return context.fail(toml::kStackExhaustedMessage, table.offset());
+        }
         PyRef dict = PyRef::steal(PyDict_New());
         if (!dict) {
             return context.fail_with_exception(table.offset());
@@ -220,27 +223,29 @@ private:
     }
 
     PyRef build_array(toml::Value value, Context& context) const {
-        toml::Array array = value.array();
-        std::vector<PyRef>& elements = context.elements;
-        std::size_t base = elements.size();
-        for (toml::Value element : array) {
-            PyRef built = build(element, context);
-            if (!built) {
-                elements.resize(base);  // releases the elements built so far
-                return PyRef();
-            }
-            elements.push_back(std::move(built));
+        if (context.stack.exhausted()) {
+            return context.fail(toml::kStackExhaustedMessage, value.offset());
         }
-        std::size_t count = elements.size() - base;
+        toml::Array array = value.array();
+        const std::size_t count = array.size();
         PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
         if (!list) {
-            elements.resize(base);
             return context.fail_with_exception(value.offset());
         }
+        // The list is made at its final length and filled in place (no copy
+        // of its elements is held anywhere else). Until it is full it is
+        // kept out of the collector's sight, so nothing (gc.get_objects(), a
+        // callback) ever sees its empty slots; freeing it half filled is
+        // fine, the list's deallocator skips empty slots.
+        PyObject_GC_UnTrack(list.get());
         for (std::size_t i = 0; i < count; ++i) {
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), elements[base + i].release());
+            PyRef built = build(array[i], context);
+            if (!built) {
+                return PyRef();
+            }
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), built.release());
         }
-        elements.resize(base);
+        PyObject_GC_Track(list.get());
         return list;
     }
 

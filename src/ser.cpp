@@ -33,6 +33,7 @@
 #include "datetime.hpp"
 #include "lib.hpp"
 #include "py_type.hpp"
+#include "toml/stack.hpp"
 #include "toml/writer.hpp"
 
 namespace vexil {
@@ -61,6 +62,7 @@ struct Writer {
     const PyTypeLookup* lookup;   // the exact types values are classified by
     NoneValue none_value;         // the text None is written as, if any
     std::uint64_t depth = 0;      // containers being written
+    toml::StackGuard stack = toml::StackGuard::current();  // this thread's C stack, checked at each level
     bool pretty = false;          // multi-line arrays
     // No byte of the output is above 0x7F. Only the text of strs (keys,
     // values) and none_value can bring such bytes; everything else the
@@ -108,6 +110,12 @@ private:
 
 enum class TableKind { Root, SubTable, ArrayItem };
 
+// The C stack ran low: named like the interpreter's own recursion error,
+// which is what ends the same chain on a thread with a larger stack.
+[[gnu::cold]] std::string stack_error() {
+    return "RecursionError: maximum recursion depth exceeded while writing TOML (the thread's C stack is nearly full)";
+}
+
 std::string nesting_error() {
     return "TOML nesting too deep, the limit is " + std::to_string(nesting_limit) +
            " levels, does the object contain itself?";
@@ -119,8 +127,10 @@ std::string nesting_error() {
 // Python code run in the middle of the walk (a tzinfo's utcoffset, a repr)
 // may call serialize again, and the levels of every walk in progress on the
 // thread then add up on one C stack; the recursion limit ends such a chain
-// with RecursionError before the stack overflows. Both counts are given back
-// when the level ends, on every path.
+// with RecursionError before the stack overflows. On a thread with a small
+// stack the recursion limit comes too late, so each level also checks the
+// stack itself. Both counts are given back when the level ends, on every
+// path.
 class Level {
 public:
     explicit Level(Writer& w) noexcept : w_(w) { ++w_.depth; }
@@ -136,6 +146,9 @@ public:
     Status enter() {
         if (w_.depth > nesting_limit) {
             return nesting_error();
+        }
+        if (w_.stack.exhausted()) {
+            return stack_error();
         }
         if (Py_EnterRecursiveCall(" while writing TOML") != 0) {
             return take_exception_text();

@@ -81,8 +81,25 @@ def test_large_table_and_array():
     assert result["arr"] == list(range(count))
 
 
+def test_large_tables_and_arrays_built_in_blocks_of_their_own():
+    # Tables and arrays past about a megabyte move to blocks of their own
+    # while they are read; their contents, key lookups and duplicate checks
+    # must come through the move unchanged.
+    keys = 60_000
+    lines = [f"k{i} = {i}\n" for i in range(keys)]
+    lines.insert(keys // 2, 'mid = [' + ", ".join(f'[{i}, "s\\t{i}"]' for i in range(40_000)) + ']\n')
+    text = "".join(lines)
+    result = deserialize(text)
+    assert len(result) == keys + 1
+    assert all(result[f"k{i}"] == i for i in range(keys))
+    assert result["mid"] == [[i, f"s\t{i}"] for i in range(40_000)]
+    assert list(result)[keys // 2] == "mid"
+    assert parse_error(text + "k123 = 5\n").startswith("duplicate key: `k123`")
+    assert deserialize("a = [" + "1, " * 100_000 + "{x = [2]}]")["a"][-2:] == [1, {"x": [2]}]
+
+
 def test_deep_nesting_within_the_parsers_limit():
-    depth = 200
+    depth = 127
     value = deserialize("a = " + "[" * depth + "]" * depth)["a"]
     for _ in range(depth - 1):
         assert len(value) == 1

@@ -7,12 +7,14 @@
 // still grow while the document is read (tables, arrays of tables) double
 // their storage inside the arena, in place when their block is the arena's
 // last; otherwise the old block is simply abandoned, so the waste is bounded
-// by the final size. Empty static arrays all share kEmptyArray.
+// by the final size. Empty static arrays all share kEmptyArray. The items of
+// a large static array get a block of their own (Arena::allocate_large).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace toml {
 namespace detail {
@@ -71,11 +73,11 @@ struct ArrayData {
     Node* items;
     std::size_t size;
     std::size_t capacity;  // > size only for arrays of tables, which grow
-    std::uint32_t depth;   // nesting level of the array itself (root table = 0)
+    std::uint32_t depth;   // nesting level of the array itself (root table = 0; an array of tables has its parent's)
     bool of_tables;        // made by [[header]]s; a static array otherwise
 };
 
-// 56 bytes (64 in the arena), followed there by room for its first entries.
+// 64 bytes, followed in the arena by room for its first entries.
 struct TableData {
     Entry* entries;
     // Open-addressing index of entry numbers (+1; 0 = empty slot), built once
@@ -88,6 +90,8 @@ struct TableData {
     std::uint32_t index_mask;
     std::uint32_t depth;     // nesting level (root = 0)
     std::uint32_t section;   // the header section or inline table that made it (Dotted tables)
+    std::uint32_t entries_block;  // Arena::large number + 1 of the entries once large; 0 before
+    std::uint32_t index_block;    // the same for the index
     TableKind kind;
 
     // Entry numbers and index slots are 32-bit; a table stops growing (with
@@ -143,6 +147,18 @@ struct Arena {
         return true;
     }
 
+    // A block of its own, outside the chunks, for the items of a large
+    // array: grown (and finally trimmed) with realloc, which for blocks this
+    // size remaps pages instead of copying them, so a growing array never
+    // holds two copies of its items and only what is written is resident.
+    // Blocks are known by number; each lives as long as the arena. Throws
+    // std::bad_alloc only.
+    std::size_t allocate_large(std::size_t size);
+    void* large(std::size_t id) const noexcept { return large_[id]; }
+    void* resize_large(std::size_t id, std::size_t size);
+    // Replaces a large block by a new one of `size` bytes, contents not kept.
+    void renew_large(std::size_t id, std::size_t size);
+
 private:
     void* grow(std::size_t size);
 
@@ -150,6 +166,7 @@ private:
     char* limit_ = nullptr;
     Chunk* head_ = nullptr;
     std::size_t next_chunk_;
+    std::vector<void*> large_;
 };
 
 }  // namespace detail

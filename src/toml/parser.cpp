@@ -25,12 +25,14 @@
 //  - inline tables are closed once their `}` is read.
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "toml/scan.hpp"
+#include "toml/stack.hpp"
 #include "toml/toml.hpp"
 
 namespace toml {
@@ -38,12 +40,34 @@ namespace toml {
 namespace detail {
 
 Arena::~Arena() {
+    for (void* block : large_) std::free(block);
     Chunk* c = head_;
     while (c != nullptr) {
         Chunk* next = c->next;
         ::operator delete(static_cast<void*>(c));
         c = next;
     }
+}
+
+std::size_t Arena::allocate_large(std::size_t size) {
+    large_.reserve(large_.size() + 1);  // so that push_back cannot throw and leak the block
+    void* block = std::malloc(size);
+    if (block == nullptr) throw std::bad_alloc();
+    large_.push_back(block);
+    return large_.size() - 1;
+}
+
+void* Arena::resize_large(std::size_t id, std::size_t size) {
+    void* block = std::realloc(large_[id], size);
+    if (block == nullptr) throw std::bad_alloc();
+    large_[id] = block;
+    return block;
+}
+
+void Arena::renew_large(std::size_t id, std::size_t size) {
+    std::free(large_[id]);
+    large_[id] = std::malloc(size);
+    if (large_[id] == nullptr) throw std::bad_alloc();
 }
 
 void* Arena::grow(std::size_t size) {
@@ -186,6 +210,11 @@ namespace {
 
 constexpr std::size_t kIndexThreshold = 8;   // tables with more keys get a hash index
 constexpr std::uint32_t kFirstEntries = 2;   // entries a new table has room for
+// A static array with more elements than this moves them off the shared
+// element stack into a block of its own (see parse_array).
+constexpr std::size_t kSpillAt = std::size_t(1) << 14;
+// A table's entries or index of this many bytes or more get a block of their own.
+constexpr std::size_t kLargeBlock = std::size_t(1) << 20;
 constexpr std::size_t kMaxDepthCap = 1024;   // recursion bound whatever the options say
 
 // Comment bodies: stop at control characters (the line end among them), DEL, non-ASCII.
@@ -319,6 +348,7 @@ private:
     // The scanners report into ctx_ too, so the first failure of either is kept.
     bool fail(const char* at, std::string message) { return ctx_.fail(at, std::move(message)); }
     bool fail_expected(const char* at, const char* expected) { return ctx_.fail_expected(at, end_, expected); }
+    bool fail_stack(const char* at) { return fail(at, kStackExhaustedMessage); }
     bool fail_depth(const char* at) {
         return fail(at, "nesting too deep: more than " + std::to_string(max_depth_) +
                             " levels of arrays and tables");
@@ -383,6 +413,7 @@ private:
     const char* p_;
     const char* end_;
     std::size_t max_depth_;
+    StackGuard stack_guard_ = StackGuard::current();  // checked at each nested array and inline table
     std::unique_ptr<detail::Arena> arena_;
     TableData* root_ = nullptr;
     TableData* current_ = nullptr;    // the table that key/value lines go to
@@ -543,6 +574,8 @@ TableData* Parser::new_table(TableKind kind, std::size_t offset, std::uint32_t d
     t->capacity = kFirstEntries;
     t->index = nullptr;
     t->index_mask = 0;
+    t->entries_block = 0;
+    t->index_block = 0;
     t->offset = offset;
     t->depth = depth;
     t->section = section_;
@@ -554,7 +587,20 @@ TableData* Parser::new_table(TableKind kind, std::size_t offset, std::uint32_t d
 void Parser::rebuild_index(TableData* t) {
     std::size_t slots = 32;
     while (slots < t->size * 4) slots *= 2;
-    auto* index = arena_->make_array<std::uint32_t>(slots);
+    std::uint32_t* index;
+    if (slots * sizeof(std::uint32_t) < kLargeBlock) {
+        index = arena_->make_array<std::uint32_t>(slots);
+    } else {
+        // A large index is remade in a block of its own, given back to the
+        // system at each rebuild, instead of abandoning the old one.
+        std::size_t bytes = slots * sizeof(std::uint32_t);
+        if (t->index_block == 0) {
+            t->index_block = static_cast<std::uint32_t>(arena_->allocate_large(bytes) + 1);
+        } else {
+            arena_->renew_large(t->index_block - 1, bytes);
+        }
+        index = static_cast<std::uint32_t*>(arena_->large(t->index_block - 1));
+    }
     std::memset(index, 0, slots * sizeof(std::uint32_t));
     std::size_t mask = slots - 1;
     for (std::size_t i = 0; i < t->size; ++i) {
@@ -574,7 +620,19 @@ Node* Parser::append_entry(TableData* t, KeyPart& key) {
         // allocated in between, so its entries can mostly grow in place.
         if (t->capacity >= TableData::kMaxEntries) throw std::bad_alloc();
         std::size_t cap = std::size_t(t->capacity) * 2;
-        if (!arena_->extend(t->entries, t->capacity * sizeof(Entry), cap * sizeof(Entry))) {
+        if (cap * sizeof(Entry) >= kLargeBlock) {
+            // A large table's entries move to a block of their own and grow
+            // there, rather than leaving a trail of abandoned copies.
+            if (t->entries_block == 0) {
+                std::size_t id = arena_->allocate_large(cap * sizeof(Entry));
+                auto* grown = static_cast<Entry*>(arena_->large(id));
+                std::memcpy(static_cast<void*>(grown), t->entries, t->size * sizeof(Entry));
+                t->entries = grown;
+                t->entries_block = static_cast<std::uint32_t>(id + 1);
+            } else {
+                t->entries = static_cast<Entry*>(arena_->resize_large(t->entries_block - 1, cap * sizeof(Entry)));
+            }
+        } else if (!arena_->extend(t->entries, t->capacity * sizeof(Entry), cap * sizeof(Entry))) {
             Entry* grown = arena_->make_array<Entry>(cap);
             std::memcpy(static_cast<void*>(grown), t->entries, t->size * sizeof(Entry));
             t->entries = grown;
@@ -705,12 +763,14 @@ bool Parser::parse_header() {
     } else {
         ArrayData* a;
         if (idx == detail::kNotFound) {
-            if (t->depth + 2 > max_depth_) return fail_depth(last_at);
+            // The array is not a level of its own (as in the Python writer,
+            // which writes it back the same way); its tables are.
+            if (t->depth + 1 > max_depth_) return fail_depth(last_at);
             a = static_cast<ArrayData*>(arena_->allocate(sizeof(ArrayData)));
             a->items = nullptr;
             a->size = 0;
             a->capacity = 0;
-            a->depth = t->depth + 1;
+            a->depth = t->depth;
             a->of_tables = true;
             Node* n = append_entry(t, last);
             n->type = Type::Array;
@@ -901,6 +961,7 @@ bool Parser::parse_value(Node& out, std::uint32_t depth) {
 
 bool Parser::parse_array(Node& out, std::uint32_t depth) {
     if (depth > max_depth_) return fail_depth(p_);
+    if (stack_guard_.exhausted()) return fail_stack(p_);
     ++p_;
     if (p_ < end_ && *p_ == ']') {  // `[]`, common enough to skip the loop
         ++p_;
@@ -908,7 +969,15 @@ bool Parser::parse_array(Node& out, std::uint32_t depth) {
         out.as.array = const_cast<ArrayData*>(&detail::kEmptyArray);
         return true;
     }
+    // Elements wait on stack_ (shared by the arrays being read, so a small
+    // array costs no allocation of its own) and are copied into the arena
+    // with the array's header once it is complete. An array that grows past
+    // kSpillAt elements moves them to a block of its own and goes on there:
+    // a huge array then never exists twice (on the stack and in the arena).
     const std::size_t base = stack_.size();
+    std::size_t block = 0;  // the large block's number once spilled
+    Node* items = nullptr;  // its items, once spilled
+    std::size_t count = 0, capacity = 0;
     while (true) {
         if (!skip_ws_comment_newline()) return false;
         if (p_ < end_ && *p_ == ']') {
@@ -920,7 +989,23 @@ bool Parser::parse_array(Node& out, std::uint32_t depth) {
         element.integer_flags = 0;
         element.key_hash = 0;
         if (!parse_value(element, depth + 1)) return false;
-        stack_.push_back(element);
+        if (items == nullptr) {
+            stack_.push_back(element);
+            if (stack_.size() - base == kSpillAt) {
+                capacity = 4 * kSpillAt;
+                block = arena_->allocate_large(capacity * sizeof(Node));
+                items = static_cast<Node*>(arena_->large(block));
+                std::memcpy(static_cast<void*>(items), stack_.data() + base, kSpillAt * sizeof(Node));
+                count = kSpillAt;
+                stack_.resize(base);
+            }
+        } else {
+            if (count == capacity) {
+                capacity *= 2;
+                items = static_cast<Node*>(arena_->resize_large(block, capacity * sizeof(Node)));
+            }
+            items[count++] = element;
+        }
         if (!skip_ws_comment_newline()) return false;
         if (p_ < end_ && *p_ == ',') {
             ++p_;
@@ -932,8 +1017,18 @@ bool Parser::parse_array(Node& out, std::uint32_t depth) {
         }
         return fail_expected(p_, "`,` or `]` after an array element");
     }
-    const std::size_t n = stack_.size() - base;
     out.type = Type::Array;
+    if (items != nullptr) {
+        auto* a = static_cast<ArrayData*>(arena_->allocate(sizeof(ArrayData)));
+        a->items = static_cast<Node*>(arena_->resize_large(block, count * sizeof(Node)));
+        a->size = count;
+        a->capacity = count;
+        a->depth = depth;
+        a->of_tables = false;
+        out.as.array = a;
+        return true;
+    }
+    const std::size_t n = stack_.size() - base;
     if (n == 0) {
         // Every empty static array shares one: nothing ever adds to it.
         out.as.array = const_cast<ArrayData*>(&detail::kEmptyArray);
@@ -942,9 +1037,9 @@ bool Parser::parse_array(Node& out, std::uint32_t depth) {
     // The header and its items in one block, so reading the array back
     // touches one run of memory.
     constexpr std::size_t head = (sizeof(ArrayData) + 15) & ~std::size_t(15);
-    char* block = static_cast<char*>(arena_->allocate(head + n * sizeof(Node)));
-    auto* a = reinterpret_cast<ArrayData*>(block);
-    a->items = reinterpret_cast<Node*>(block + head);
+    char* mem = static_cast<char*>(arena_->allocate(head + n * sizeof(Node)));
+    auto* a = reinterpret_cast<ArrayData*>(mem);
+    a->items = reinterpret_cast<Node*>(mem + head);
     std::memcpy(static_cast<void*>(a->items), stack_.data() + base, n * sizeof(Node));
     a->size = n;
     a->capacity = n;
@@ -968,6 +1063,7 @@ bool Parser::skip_inline_table_space() {
 
 bool Parser::parse_inline_table(Node& out, std::uint32_t depth) {
     if (depth > max_depth_) return fail_depth(p_);
+    if (stack_guard_.exhausted()) return fail_stack(p_);
     std::size_t offset = static_cast<std::size_t>(p_ - begin_);
     ++p_;
     std::uint32_t outer_section = section_;

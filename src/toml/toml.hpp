@@ -219,10 +219,16 @@ struct ParseOptions {
     //
     // Depth counts containers from the root table, which is level 0: in
     // `a.b.c = [[1]]` the tables a and b are at levels 1 and 2 and the arrays
-    // at 3 and 4; `[x.y]` puts x at 1 and y at 2; `[[t]]` puts the array t at
-    // 1 and each of its tables at 2. Nested arrays and inline tables are read
-    // recursively, so values above 1024 are treated as 1024.
-    std::size_t max_depth = 256;
+    // at 3 and 4; `[x.y]` puts x at 1 and y at 2; `[[t]]` puts each table of
+    // the array t at 1 (an array of tables is not a level of its own). Nested
+    // arrays and inline tables are read recursively, so values above 1024
+    // are treated as 1024.
+    //
+    // The default matches the Python writer's 128 levels, which count the
+    // same way with the root table as level 1 (and a static array of inline
+    // tables, written as an array of tables, as no level): every document
+    // read can be written back, and everything written can be read back.
+    std::size_t max_depth = 127;
     Version version = Version::V1_1_0;
 };
 

@@ -139,42 +139,57 @@ TEST("encoding: invalid UTF-8 anywhere, control characters, lone CR; a leading B
     CHECK_PARSES(ok);
 }
 
-TEST("nesting: 256 levels parse, 257 fail where the limit is crossed") {
+TEST("nesting: the default limit's levels parse, one more fails where the limit is crossed") {
+    const int L = static_cast<int>(toml::ParseOptions{}.max_depth);
+    CHECK_EQ(L, 127);
+    const std::string message = "nesting too deep: more than " + std::to_string(L) + " levels of arrays and tables";
     // Arrays: the value of a root key is at level 1.
-    th::Parsed arrays_ok("a = " + nested(256, "[", "]", "1"));
+    th::Parsed arrays_ok("a = " + nested(L, "[", "]", "1"));
     CHECK_PARSES(arrays_ok);
-    std::string deep = "a = " + nested(257, "[", "]", "1");
+    std::string deep = "a = " + nested(L + 1, "[", "]", "1");
     th::Parsed arrays_bad(deep);
     CHECK(!arrays_bad.ok());
-    CHECK_EQ(arrays_bad.error().message, std::string("nesting too deep: more than 256 levels of arrays and tables"));
-    CHECK_EQ(arrays_bad.error().offset, std::size_t(4 + 256));
-    // Inline tables, and a mix.
-    CHECK(th::Parsed("a = " + nested(256, "{b = ", "}", "1")).ok());
-    CHECK(!th::Parsed("a = " + nested(257, "{b = ", "}", "1")).ok());
-    CHECK(th::Parsed("a = " + nested(128, "[{b = ", "}]", "1")).ok());
-    CHECK(!th::Parsed("a = " + nested(128, "[{b = ", "}]", "[1]")).ok());
-    // Dotted keys: `k1.k2....k256 = 1` makes tables at levels 1..255.
+    CHECK_EQ(arrays_bad.error().message, message);
+    CHECK_EQ(arrays_bad.error().offset, std::size_t(4 + L));
+    // Inline tables, and a mix (L is odd: the innermost `[1]` is level L + 1).
+    CHECK(th::Parsed("a = " + nested(L, "{b = ", "}", "1")).ok());
+    CHECK(!th::Parsed("a = " + nested(L + 1, "{b = ", "}", "1")).ok());
+    CHECK(th::Parsed("a = " + nested(L / 2, "[{b = ", "}]", "[1]")).ok());
+    CHECK(!th::Parsed("a = " + nested(L / 2 + 1, "[{b = ", "}]", "1")).ok());
+    // Dotted keys: `k0.k1....k(L-1) = 1` makes tables at levels 1..L-1.
     auto dotted = [](int parts) {
         std::string s = "k0";
         for (int i = 1; i < parts; ++i) s += ".k" + std::to_string(i);
         return s;
     };
-    CHECK(th::Parsed(dotted(257) + " = 1").ok());
-    CHECK(th::Parsed(dotted(256) + " = []").ok());
-    CHECK(!th::Parsed(dotted(257) + " = []").ok());
-    CHECK(!th::Parsed(dotted(258) + " = 1").ok());
-    // Headers: [k0....k255] puts the last table at level 256.
-    CHECK(th::Parsed("[" + dotted(256) + "]").ok());
-    std::string header = "[" + dotted(257) + "]";
+    CHECK(th::Parsed(dotted(L + 1) + " = 1").ok());
+    CHECK(th::Parsed(dotted(L) + " = []").ok());
+    CHECK(!th::Parsed(dotted(L + 1) + " = []").ok());
+    CHECK(!th::Parsed(dotted(L + 2) + " = 1").ok());
+    // Headers: [k0....k(L-1)] puts the last table at level L.
+    CHECK(th::Parsed("[" + dotted(L) + "]").ok());
+    std::string header = "[" + dotted(L + 1) + "]";
     th::Parsed header_bad(header);
     CHECK(!header_bad.ok());
-    CHECK_EQ(header_bad.error().offset, header.find("k256"));
+    CHECK_EQ(header_bad.error().message, message);
+    CHECK_EQ(header_bad.error().offset, header.find("k" + std::to_string(L)));
     // Depth adds up across headers, dotted keys and values.
-    CHECK(th::Parsed("[" + dotted(200) + "]\n" + dotted(50) + " = " + nested(7, "[", "]", "")).ok());
-    CHECK(!th::Parsed("[" + dotted(200) + "]\n" + dotted(50) + " = " + nested(8, "[", "]", "")).ok());
-    // An array of tables counts the array and its tables.
-    CHECK(th::Parsed("[" + dotted(254) + "]\n[[" + dotted(255) + "]]").ok());
-    CHECK(!th::Parsed("[" + dotted(255) + "]\n[[" + dotted(256) + "]]").ok());
+    CHECK(th::Parsed("[" + dotted(100) + "]\n" + dotted(20) + " = " + nested(L - 119, "[", "]", "")).ok());
+    CHECK(!th::Parsed("[" + dotted(100) + "]\n" + dotted(20) + " = " + nested(L - 118, "[", "]", "")).ok());
+    // An array of tables is not a level; its tables are.
+    CHECK(th::Parsed("[" + dotted(L - 1) + "]\n[[" + dotted(L) + "]]").ok());
+    CHECK(!th::Parsed("[" + dotted(L) + "]\n[[" + dotted(L + 1) + "]]").ok());
+    std::string tables;
+    for (int i = 1; i <= L + 1; ++i) tables += "[[" + dotted(i) + "]]\n";
+    th::Parsed tables_bad(tables);
+    CHECK(!tables_bad.ok());
+    CHECK_EQ(tables_bad.error().message, message);
+    CHECK_EQ(tables_bad.error().offset, tables.rfind("k" + std::to_string(L)));
+    // Larger limits are honoured.
+    toml::ParseOptions large;
+    large.max_depth = 256;
+    CHECK(th::Parsed("a = " + nested(256, "[", "]", "1"), large).ok());
+    CHECK(!th::Parsed("a = " + nested(257, "[", "]", "1"), large).ok());
     // The limit is an option.
     toml::ParseOptions small;
     small.max_depth = 2;

@@ -82,8 +82,8 @@ TEST("scale: a 10,000-component header path fails at the depth limit") {
     for (int i = 1; i < 10000; ++i) path += ".a";
     th::Parsed p("[" + path + "]\nx = 1\n");
     CHECK(!p.ok());
-    CHECK_EQ(p.error().message, std::string("nesting too deep: more than 256 levels of arrays and tables"));
-    CHECK_EQ(p.error().offset, std::size_t(1 + 2 * 256));
+    CHECK_EQ(p.error().message, std::string("nesting too deep: more than 127 levels of arrays and tables"));
+    CHECK_EQ(p.error().offset, std::size_t(1 + 2 * 127));
     th::Parsed q(path + " = 1\n");
     CHECK(!q.ok());
 }
@@ -105,9 +105,9 @@ TEST("scale: 10,000 [[x]] headers, and 10,000 nested sub-array elements") {
 
 TEST("scale: deep inline nesting up to the limit, and many documents at the limit") {
     std::string inl = "a = ";
-    for (int i = 0; i < 256; ++i) inl += "{b = ";
+    for (int i = 0; i < 127; ++i) inl += "{b = ";
     inl += "1";
-    for (int i = 0; i < 256; ++i) inl += "}";
+    for (int i = 0; i < 127; ++i) inl += "}";
     for (int i = 0; i < 200; ++i) {
         th::Parsed p(inl);
         if (!p.ok()) {
@@ -117,8 +117,8 @@ TEST("scale: deep inline nesting up to the limit, and many documents at the limi
     }
     // A million unclosed brackets stop at the limit without exhausting the stack.
     std::string open = "a = " + std::string(1000000, '[');
-    CHECK_EQ(th::error_of(open), std::string("nesting too deep: more than 256 levels of arrays and tables"));
+    CHECK_EQ(th::error_of(open), std::string("nesting too deep: more than 127 levels of arrays and tables"));
     std::string braces;
     for (int i = 0; i < 200000; ++i) braces += "{a=";
-    CHECK_EQ(th::error_of("x = " + braces), std::string("nesting too deep: more than 256 levels of arrays and tables"));
+    CHECK_EQ(th::error_of("x = " + braces), std::string("nesting too deep: more than 127 levels of arrays and tables"));
 }
