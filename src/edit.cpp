@@ -83,6 +83,21 @@ void tree_dealloc(PyObject* self) {
 }
 
 PyObject* tree_type();
+
+// A new tree object that owns `state`.
+PyObject* tree_object(std::unique_ptr<TreeState> state) {
+    PyObject* type = tree_type();
+    if (type == nullptr) {
+        return nullptr;
+    }
+    PyObject* obj = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0);
+    if (obj == nullptr) {
+        return nullptr;
+    }
+    reinterpret_cast<TreeObject*>(obj)->state = state.release();
+    return obj;
+}
+
 PyObject* parsed_tree(std::unique_ptr<TreeState> state, PyObject* cls, std::string_view prefix);
 
 TreeState& state_of(PyObject* self) { return *reinterpret_cast<TreeObject*>(self)->state; }
@@ -107,16 +122,7 @@ PyObject* parsed_tree(std::unique_ptr<TreeState> state, PyObject* cls, std::stri
         return nullptr;
     }
     state->document = std::move(parsed.document());
-    PyObject* type = tree_type();
-    if (type == nullptr) {
-        return nullptr;
-    }
-    PyObject* obj = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0);
-    if (obj == nullptr) {
-        return nullptr;
-    }
-    reinterpret_cast<TreeObject*>(obj)->state = state.release();
-    return obj;
+    return tree_object(std::move(state));
 }
 
 PyObject* edited_tree(std::string text) {
@@ -130,16 +136,7 @@ PyObject* patched_tree(PyObject* base, Span patch, std::string text) {
     state->patch = patch;
     state->patch_text = std::move(text);
     state->parsed = false;
-    PyObject* type = tree_type();
-    if (type == nullptr) {
-        return nullptr;
-    }
-    PyObject* obj = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0);
-    if (obj == nullptr) {
-        return nullptr;
-    }
-    reinterpret_cast<TreeObject*>(obj)->state = state.release();
-    return obj;
+    return tree_object(std::move(state));
 }
 
 // Parses a tree made by a locally checked edit. Such a text always parses

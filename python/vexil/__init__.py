@@ -207,36 +207,22 @@ def dump(
     existing file untouched. Files are UTF-8 with ``\\n`` line ends; binary
     files and paths get the UTF-8 bytes straight from the writer.
     """
-    if isinstance(fp, (str, os.PathLike)) or _is_binary(fp):
-        data = _native.dumps(
-            obj,
-            pretty=pretty,
-            none_value=none_value,
-            multiline_strings=multiline_strings,
-            indent=indent,
-            sort_keys=sort_keys,
-            default=default,
-            as_bytes=True,
-        )
-        if isinstance(fp, (str, os.PathLike)):
-            from ._atomic import write_atomically
+    data: Any = _native.dumps(  # bytes for a path or a binary file, str for a text file
+        obj,
+        pretty=pretty,
+        none_value=none_value,
+        multiline_strings=multiline_strings,
+        indent=indent,
+        sort_keys=sort_keys,
+        default=default,
+        as_bytes=isinstance(fp, (str, os.PathLike)) or _is_binary(fp),
+    )
+    if isinstance(fp, (str, os.PathLike)):
+        from ._atomic import write_atomically
 
-            write_atomically(fp, data)
-        else:
-            binary: Any = fp  # a binary file, as _is_binary found
-            binary.write(data)
+        write_atomically(fp, data)
     else:
-        text = dumps(
-            obj,
-            pretty=pretty,
-            none_value=none_value,
-            multiline_strings=multiline_strings,
-            indent=indent,
-            sort_keys=sort_keys,
-            default=default,
-        )
-        textual: Any = fp
-        textual.write(text)
+        fp.write(data)
 
 
 def _is_binary(fp: object) -> bool:

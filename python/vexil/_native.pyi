@@ -37,3 +37,16 @@ def dumps(
     default: Callable[[Any], Any] | None = None,
     as_bytes: Literal[True],
 ) -> bytes: ...
+@overload
+def dumps(
+    obj: Mapping[str, Any],
+    /,
+    *,
+    pretty: bool = False,
+    none_value: str | None = None,
+    multiline_strings: bool = True,
+    indent: int = 4,
+    sort_keys: bool = False,
+    default: Callable[[Any], Any] | None = None,
+    as_bytes: bool,
+) -> str | bytes: ...
