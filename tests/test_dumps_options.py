@@ -7,9 +7,7 @@ import dataclasses
 import datetime as dt
 import decimal
 import enum
-import gc
 import io
-import sys
 import tomllib
 import types
 
@@ -18,6 +16,7 @@ import tomli_w
 
 import vexil
 from vexil import _native, _vexil
+from conftest import blocks_growth
 
 
 # --- multiline_strings and indent, as tomli_w has them -----------------------------
@@ -326,19 +325,6 @@ class Decimal_like:
 # --- No leaks on the new paths ---------------------------------------------------------
 
 
-def growth(call, rounds=50, warmup=20):
-    """Allocated blocks gained over `rounds` calls, after a warm-up that
-    lets the interpreter's caches and free lists settle."""
-    for _ in range(warmup):
-        call()
-    gc.collect()
-    before = sys.getallocatedblocks()
-    for _ in range(rounds):
-        call()
-    gc.collect()
-    return sys.getallocatedblocks() - before
-
-
 def test_writing_options_leak_nothing():
     doc = collections.OrderedDict(
         b=Color.RED, a=[Point(1, 2), {"x": decimal.Decimal("1.5")}], m=types.MappingProxyType({"k": [1, 2]}),
@@ -367,4 +353,4 @@ def test_writing_options_leak_nothing():
 
     # The caches the exceptions and ABC checks fill take a few hundred calls
     # to settle; a leak grows with every call after that.
-    assert growth(call, warmup=500) < 100
+    assert blocks_growth(call, 300) < 100

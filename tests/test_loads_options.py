@@ -4,15 +4,14 @@ parse_float with tomllib's contract."""
 
 import array
 import decimal
-import gc
 import io
-import sys
 import tomllib
 
 import pytest
 
 import vexil
 from vexil import _native, _vexil
+from conftest import blocks_growth
 
 
 def conformance_cases(shared_dir):
@@ -256,19 +255,6 @@ def test_options_are_keyword_only():
 # --- No leaks on the new paths ---------------------------------------------------
 
 
-def growth(call, rounds=50):
-    """Allocated blocks gained over `rounds` calls, after a warm-up that
-    lets the interpreter's caches and free lists settle."""
-    for _ in range(20):
-        call()
-    gc.collect()
-    before = sys.getallocatedblocks()
-    for _ in range(rounds):
-        call()
-    gc.collect()
-    return sys.getallocatedblocks() - before
-
-
 def test_reading_options_leak_nothing():
     good = FLOATS.replace("1e400", "1e300").encode()
 
@@ -292,4 +278,4 @@ def test_reading_options_leak_nothing():
             except (ValueError, TypeError):
                 pass
 
-    assert growth(call) < 100
+    assert blocks_growth(call, 50) < 100

@@ -2,23 +2,10 @@
 deserialize calls, successful and failing ones."""
 
 import datetime as dt
-import gc
 import sys
 
 from vexil import _vexil
-
-
-def growth(call, rounds):
-    """Allocated blocks gained over `rounds` calls, after a warm-up that
-    lets the interpreter's caches and free lists settle."""
-    for _ in range(max(3, rounds // 5)):
-        call()
-    gc.collect()
-    before = sys.getallocatedblocks()
-    for _ in range(rounds):
-        call()
-    gc.collect()
-    return sys.getallocatedblocks() - before
+from conftest import blocks_growth
 
 
 def attempt(text, none_value=None):
@@ -37,7 +24,7 @@ def test_bench_documents(shared_dir):
             _vexil.deserialize(text)
             _vexil.deserialize(text, "")
 
-    assert growth(call, 20) < 100
+    assert blocks_growth(call, 20) < 100
 
 
 def test_invalid_conformance_cases(shared_dir):
@@ -55,7 +42,7 @@ def test_invalid_conformance_cases(shared_dir):
         for text in texts:
             attempt(text)
 
-    assert growth(call, 20) < 100
+    assert blocks_growth(call, 20) < 100
 
 
 # Failures while building, after objects have been made: every partial dict
@@ -79,7 +66,7 @@ def test_failing_builds_and_arguments():
         attempt("a = '\ud800'")
         attempt("a = 1", "\udfff")
 
-    assert growth(call, 500) < 100
+    assert blocks_growth(call, 500) < 100
 
 
 def test_tzinfo():
@@ -99,4 +86,4 @@ def test_tzinfo():
         except TypeError:
             pass
 
-    assert growth(call, 5000) < 200
+    assert blocks_growth(call, 5000) < 200

@@ -2,13 +2,13 @@
 of allocated memory blocks stays flat over many calls, successful and failing."""
 
 import datetime as dt
-import gc
 import sys
 import tomllib
 
 import pytest
 
 from vexil._vexil import TomlSerializationError, deserialize, serialize, serialize_pretty
+from conftest import blocks_growth
 
 
 class RaisingRepr:
@@ -82,25 +82,6 @@ def failing_cases():
         ({None: {"x": 1}, "nil": {}}, "nil"),
         ({Tagged("a"): [{"b": 1}], "a": [{"c": 2}]}, None),
     ]
-
-
-def blocks_growth(run, rounds):
-    """Blocks gained over `rounds` calls of run(). The interpreter fills some
-    caches of its own on first use (specialised bytecode, exception
-    machinery), so the figure is taken up to three times and the smallest
-    kept: a real leak grows on every attempt."""
-    run()
-    growth = []
-    for _ in range(3):
-        gc.collect()
-        before = sys.getallocatedblocks()
-        for _ in range(rounds):
-            run()
-        gc.collect()
-        growth.append(sys.getallocatedblocks() - before)
-        if growth[-1] < 100:
-            break
-    return min(growth)
 
 
 @pytest.fixture(scope="module")
