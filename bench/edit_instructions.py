@@ -13,13 +13,12 @@ with start-up, imports and reading the file cancelled out.
 from __future__ import annotations
 
 import argparse
-import os
 import pathlib
 import shutil
-import subprocess
 import sys
 import tempfile
 
+import callgrind
 from bench_edit import EDITS
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
@@ -54,19 +53,7 @@ for _ in range(calls):
 
 
 def count(name, path, calls, edit, workdir):
-    out = pathlib.Path(workdir) / f"callgrind.{os.getpid()}.{calls}.out"
-    env = dict(os.environ, PYTHONHASHSEED="0")
-    subprocess.run(
-        ["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", "--dump-instr=no",
-         sys.executable, "-c", CHILD, name, str(path), str(calls), repr(edit)],
-        check=True, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-    )
-    for line in out.read_text().splitlines():
-        if line.startswith(("summary:", "totals:")):
-            total = int(line.split()[1])
-            out.unlink()
-            return total
-    raise RuntimeError(f"no totals in {out}")
+    return callgrind.count(CHILD, [name, str(path), str(calls), repr(edit)], workdir)
 
 
 def main():

@@ -22,12 +22,12 @@ that cannot be imported are left out).
 from __future__ import annotations
 
 import argparse
-import os
 import pathlib
 import shutil
-import subprocess
 import sys
 import tempfile
+
+import callgrind
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 DOCUMENTS = ("twitter", "citm_catalog")
@@ -82,20 +82,7 @@ def available(name):
 
 
 def count(kind, path, calls, call, workdir):
-    """Instructions executed by one child run (the whole process)."""
-    out = pathlib.Path(workdir) / f"callgrind.{os.getpid()}.{calls}.out"
-    env = dict(os.environ, PYTHONHASHSEED="0")
-    subprocess.run(
-        ["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", "--dump-instr=no",
-         sys.executable, "-c", CHILD, kind, str(path), str(calls), call],
-        check=True, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-    )
-    for line in out.read_text().splitlines():
-        if line.startswith(("summary:", "totals:")):
-            total = int(line.split()[1])
-            out.unlink()
-            return total
-    raise RuntimeError(f"no totals in {out}")
+    return callgrind.count(CHILD, [kind, str(path), str(calls), call], workdir)
 
 
 def main():
